@@ -1,0 +1,81 @@
+// Path search: ordered lists of directory prefixes with file lookup along
+// them, and the computation of where a configured directory lies relative
+// to the running program.
+#pragma once
+
+#include <stdint.h>
+
+// ---- Search lists ---------------------------------------------------------
+//
+// A prefix takes part in a lookup by plain concatenation with the name, so a
+// prefix naming a directory ends in '/'.  An empty prefix makes names
+// relative to the current directory.  Lists only grow; an all-zero
+// search_path is an empty list.  Every add copies its text (must_strdup).
+
+struct search_dir {
+  char *dir_text;
+  search_dir *next_dir;
+};
+
+struct search_path {
+  search_dir *head;
+  // Length of the longest prefix ever added, so one buffer fits every
+  // candidate of a lookup.
+  int32_t longest_len;
+};
+
+// When on, the operations below describe what they do on stderr.
+extern bool search_trace;
+void search_path_set_trace(bool flag);
+
+// Looks name up along the list for an access() mode (R_OK, X_OK, ...).
+// An absolute name is checked with access() alone, the list unused.  Any
+// other name is tried under each prefix in order; a candidate must stat,
+// not be a directory, and pass access().  Returns a new string (caller
+// owns) or null.
+char *search_path_find(search_path *list, const char *name, int mode);
+
+void search_path_add(search_path *list, const char *text, bool at_front);
+void search_path_append(search_path *list, const char *text);
+void search_path_prepend(search_path *list, const char *text);
+
+// Appends one prefix per ':'-separated component of the text: an empty
+// component becomes "./", others get a trailing '/' unless they have one.
+void search_path_from_string(const char *text, search_path *list);
+// search_path_from_string of getenv(name); nothing when it is unset.
+void search_path_from_env(const char *name, search_path *list);
+
+// ---- Relocated prefixes -----------------------------------------------------
+//
+// Everything below uses the system allocator and turns every failure,
+// allocation included, into a null result; nothing prints or exits.
+
+// Where target_dir lies for a program run as progname, given that it was
+// configured to live in bin_dir: the program's directory, then "../" for
+// each bin_dir component below the part bin_dir and target_dir share, then
+// the rest of target_dir.  Null when the program runs from bin_dir itself,
+// when the two directories share no leading component, or on any failure.
+// A progname without '/' is looked for along $PATH first.  The result is
+// malloc'ed; free it with free().
+char *relocated_prefix(const char *progname, const char *bin_dir, const char *target_dir);
+// The same without resolving symbolic links in the program's path.
+char *relocated_prefix_unresolved(const char *progname, const char *bin_dir,
+                                  const char *target_dir);
+
+// Splits a path into components, each ending with its whole run of '/'
+// (the last one may have none); joined in order they give the path back.
+// Returns a null-terminated array of malloc'ed strings, or null; *count
+// (when count is non-null) is written only on success.
+char **split_path_components(const char *path, int32_t *count);
+// Frees what split_path_components returned (null is accepted).
+void free_path_components(char **components);
+
+// realpath() of the path as a new string, or a copy of the path when it
+// cannot be resolved; null only when the copy cannot be allocated.
+char *resolve_real_path(const char *path);
+
+// Pointers into the argument: just after the last '/' (base_name_dos: '/'
+// or '\\', after stepping over a leading drive letter and colon).
+const char *base_name(const char *path);
+const char *base_name_posix(const char *path);
+const char *base_name_dos(const char *path);

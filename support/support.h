@@ -1,0 +1,65 @@
+// Support library: allocation that never returns null, string joining,
+// error-number text, the exit hook, and temporary files.
+//
+// Everything here is process-global and single-threaded.  The allocators
+// end the process (message on stderr, status 1) instead of returning null,
+// so callers never check their results.
+#pragma once
+
+#include <stddef.h>
+
+#define ZOV_SENTINEL __attribute__((sentinel))
+
+// Name printed in front of the out-of-memory message; "" (never null) until
+// set_alloc_program_name is called.  The pointer is stored, not copied.
+extern const char *alloc_program_name;
+void set_alloc_program_name(const char *name);
+
+// Called with the exit status by exit_with_hook just before exit(); null
+// means no hook.
+extern void (*exit_hook)(int status);
+
+[[noreturn]] void exit_with_hook(int status);
+
+// Prints "\n<name>: out of memory allocating <size> bytes\n" and exits 1.
+[[noreturn]] void alloc_failed(size_t size);
+
+// A size (or count) of 0 is treated as 1, so a usable block always comes
+// back; must_realloc(p, 0) resizes to 1 byte instead of freeing.
+void *must_malloc(size_t size);
+void *must_calloc(size_t count, size_t size);
+void *must_realloc(void *old_block, size_t size);
+char *must_strdup(const char *text);
+
+// strerror(errnum), or "undocumented error #<n>" in a static buffer that the
+// next such fallback call overwrites.  Never null.
+const char *errno_text(int errnum);
+
+// The str_join family: the variable arguments are strings ended by a null
+// pointer, joined in order with nothing between them.  Pass (char *) nullptr
+// for the end marker.
+size_t str_join_length(const char *first, ...) ZOV_SENTINEL;
+// Joins into dest, which the caller sized (str_join_length + 1); returns dest.
+char *str_join_into(char *dest, ...) ZOV_SENTINEL;
+// Joins into the caller-owned buffer str_join_buffer points at.
+extern char *str_join_buffer;
+char *str_join_shared(const char *first, ...) ZOV_SENTINEL;
+// One must_malloc of exactly the joined length plus 1.
+char *str_join(const char *first, ...) ZOV_SENTINEL;
+// As str_join, then frees old; old may itself be one of the parts.
+char *str_rejoin(char *old, ...) ZOV_SENTINEL;
+
+// Temporary files.
+//
+// temp_dir picks, once per process, the first of $TMPDIR, $TMP, $TEMP,
+// "/tmp/", "/var/tmp", "/usr/tmp", "/tmp" that access(R_OK|W_OK|X_OK)
+// accepts (else "."), and returns it with one '/' appended.  The result is
+// owned here and never changes afterwards.
+const char *temp_dir(void);
+
+// Creates a new empty file named <temp_dir><prefix>XXXXXX<suffix> and
+// returns its name (caller frees).  A null prefix means "cc", a null suffix
+// "".  Never fails: a file that cannot be created prints a message and
+// aborts.
+char *temp_file_make(const char *prefix, const char *suffix);
+char *temp_file_make_suffixed(const char *suffix);
