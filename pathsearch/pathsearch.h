@@ -54,7 +54,8 @@ void search_path_from_env(const char *name, search_path *list);
 // configured to live in bin_dir: the program's directory, then "../" for
 // each bin_dir component below the part bin_dir and target_dir share, then
 // the rest of target_dir.  Null when the program runs from bin_dir itself,
-// when the two directories share no leading component, or on any failure.
+// when the two directories share no leading component, when the program
+// cannot be located at all (an empty progname), or on any failure.
 // A progname without '/' is looked for along $PATH first.  The result is
 // malloc'ed; free it with free().
 char *relocated_prefix(const char *progname, const char *bin_dir, const char *target_dir);
@@ -65,7 +66,8 @@ char *relocated_prefix_unresolved(const char *progname, const char *bin_dir,
 // Splits a path into components, each ending with its whole run of '/'
 // (the last one may have none); joined in order they give the path back.
 // Returns a null-terminated array of malloc'ed strings, or null; *count
-// (when count is non-null) is written only on success.
+// (when count is non-null) is written only on success.  An empty path gives
+// an empty list: count 0, just the terminator.
 char **split_path_components(const char *path, int32_t *count);
 // Frees what split_path_components returned (null is accepted).
 void free_path_components(char **components);

@@ -1,0 +1,279 @@
+#include <fcntl.h>
+#include <ftw.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "pathsearch/pathsearch.h"
+
+namespace {
+
+constexpr const char kBin[] = "/usr/local/bin/";
+constexpr const char kLib[] = "/usr/local/lib/zov/";
+
+int remove_entry(const char *path, const struct stat *, int, struct FTW *) { return remove(path); }
+
+std::optional<std::string> take(char *text) {
+  if (text == nullptr) return std::nullopt;
+  std::string copy = text;
+  free(text);
+  return copy;
+}
+
+// A scratch tree, plus PATH and the current directory put back afterwards.
+class RelocateTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char *base = getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/zov_relocate_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    // Resolved, so that relocated_prefix's canonical paths match it as text.
+    char *real = realpath(tmpl.c_str(), nullptr);
+    root_ = real;
+    free(real);
+    if (const char *path = getenv("PATH")) saved_path_ = path;
+    char *cwd = getcwd(nullptr, 0);
+    saved_cwd_ = cwd;
+    free(cwd);
+  }
+  void TearDown() override {
+    if (saved_path_)
+      setenv("PATH", saved_path_->c_str(), 1);
+    else
+      unsetenv("PATH");
+    EXPECT_EQ(chdir(saved_cwd_.c_str()), 0);
+    nftw(root_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  }
+
+  // "@" in a text stands for the scratch root.
+  std::string At(const char *text) {
+    std::string out;
+    for (const char *p = text; *p; p++) {
+      if (*p == '@')
+        out += root_;
+      else
+        out += *p;
+    }
+    return out;
+  }
+  // Creates every missing directory of a path below the root.
+  void Dirs(const std::string &path) {
+    for (size_t slash = root_.size() + 1; slash != std::string::npos;
+         slash = path.find('/', slash + 1))
+      mkdir(path.substr(0, slash).c_str(), 0755);
+    mkdir(path.c_str(), 0755);
+  }
+  void File(const std::string &path, mode_t mode) {
+    Dirs(path.substr(0, path.rfind('/')));
+    close(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode));
+    chmod(path.c_str(), mode);
+  }
+
+  std::string root_;
+  std::optional<std::string> saved_path_;
+  std::string saved_cwd_;
+};
+
+TEST_F(RelocateTest, RelocatedPrefixCases) {
+  File(At("@/opt/x/bin/zov-ar"), 0755);
+  File(At("@/opt/y/bin/zov-ar"), 0755);
+  Dirs(At("@/usr/bin"));
+  ASSERT_EQ(symlink(At("@/opt/x/bin/zov-ar").c_str(), At("@/usr/bin/zov-ar").c_str()), 0);
+  Dirs(At("@/d1/zov-ar"));        // a directory of that name
+  File(At("@/d2/zov-ar"), 0644);  // not executable
+  File(At("@/cwd_with/zov-ar"), 0755);
+  Dirs(At("@/cwd_without"));
+
+  // path: PATH's value, null for unset.  cwd: where to run, null for here.
+  // want: null for a null result.  "@" is the scratch root throughout.
+  struct Case {
+    const char *program;
+    const char *want;
+    bool resolve = true;
+    const char *path = nullptr;
+    const char *cwd = nullptr;
+    const char *bin = kBin;
+    const char *target = kLib;
+  };
+  const Case cases[] = {
+      {.program = "/opt/x/bin/zov-ar", .want = "/opt/x/bin/../lib/zov/"},
+      {.program = "/opt/x/bin/zov-ar",
+       .want = "/opt/x/bin/../libexec/zov/",
+       .target = "/usr/local/libexec/zov/"},
+      {.program = "/usr/local/bin/zov-ar", .want = nullptr},
+      {.program = "/a/b/c/bin/zov-ar", .want = "/a/b/c/bin/../lib/zov/"},
+      {.program = "/usr/bin/zov-ar", .want = "/usr/bin/../lib/zov/", .resolve = false},
+      {.program = "@/usr/bin/zov-ar", .want = "@/opt/x/bin/../lib/zov/"},
+      {.program = "@/usr/bin/zov-ar", .want = "@/usr/bin/../lib/zov/", .resolve = false},
+      {.program = "zov-ar", .want = "@/opt/y/bin/../lib/zov/", .path = "@/opt/y/bin:/usr/bin"},
+      // A directory, then a non-executable file, are passed over.
+      {.program = "zov-ar",
+       .want = "@/opt/y/bin/../lib/zov/",
+       .path = "@/d1:@/d2/:@/opt/y/bin/:@/opt/x/bin"},
+      {.program = "zov-ar",
+       .want = "./../lib/zov/",
+       .resolve = false,
+       .path = "",
+       .cwd = "@/cwd_with"},
+      {.program = "zov-ar",
+       .want = "./../lib/zov/",
+       .resolve = false,
+       .path = "@/d1::@/opt/y/bin",
+       .cwd = "@/cwd_with"},
+      {.program = "zov-ar",
+       .want = "@/cwd_with/../lib/zov/",
+       .path = "@/d1::@/opt/y/bin",
+       .cwd = "@/cwd_with"},
+      {.program = "zov-ar", .want = "../lib/zov/", .cwd = "@/cwd_without"},
+      {.program = "zov-ar", .want = "../lib/zov/", .path = "@/d1:@/d2", .cwd = "@/cwd_without"},
+      {.program = "/usr//local/bin/zov-ar",
+       .want = "/usr//local/bin/../lib/zov/",
+       .resolve = false},
+      {.program = "/opt/x/bin/zov-ar", .want = "/opt/x/bin/", .target = kBin},
+      {.program = "/opt/x/bin/zov-ar", .want = "/opt/x/bin/../", .target = "/usr/local/"},
+      {.program = "/opt/x/bin/zov-ar", .want = nullptr, .target = "opt/zov/"},
+      {.program = nullptr, .want = nullptr},
+      {.program = "/opt/x/bin/zov-ar", .want = nullptr, .bin = nullptr},
+      {.program = "/opt/x/bin/zov-ar", .want = nullptr, .target = nullptr},
+      // An empty name locates nothing, with or without a PATH search.
+      {.program = "", .want = nullptr, .cwd = "@/cwd_with"},
+      {.program = "",
+       .want = nullptr,
+       .resolve = false,
+       .path = "@/opt/y/bin::",
+       .cwd = "@/cwd_with"},
+  };
+
+  for (const Case &k : cases) {
+    std::string program = k.program ? At(k.program) : "(null)";
+    SCOPED_TRACE(program + (k.resolve ? "" : " unresolved") + " PATH=" +
+                 (k.path ? At(k.path) : "(unset)") + " target=" + (k.target ? k.target : "(null)"));
+    if (k.path)
+      setenv("PATH", At(k.path).c_str(), 1);
+    else
+      unsetenv("PATH");
+    ASSERT_EQ(chdir(k.cwd ? At(k.cwd).c_str() : saved_cwd_.c_str()), 0);
+
+    const char *name = k.program ? program.c_str() : nullptr;
+    auto got = take(k.resolve ? relocated_prefix(name, k.bin, k.target)
+                              : relocated_prefix_unresolved(name, k.bin, k.target));
+    if (k.want)
+      EXPECT_EQ(got, At(k.want));
+    else
+      EXPECT_EQ(got, std::nullopt);
+  }
+}
+
+// The PATH search buffer is on the stack up to 4031 bytes and on the heap
+// beyond.  A PATH of one entry, without a trailing '/', fills the buffer to
+// the last byte, so a mis-sized buffer shows under AddressSanitizer.
+TEST_F(RelocateTest, SearchBufferOnEitherSideOfTheStackLimit) {
+  const std::string name = "zov-ar";
+  for (size_t size : {4031u, 4032u, 4095u}) {
+    // size = (length of PATH + 1) + length of name + 1
+    size_t entry_length = size - name.size() - 2;
+    std::string entry = root_;
+    while (entry.size() < entry_length) {
+      size_t left = entry_length - entry.size();
+      size_t part = std::min<size_t>(200, left - 1);
+      if (left - part - 1 == 1) part--;  // "/" alone cannot end it
+      entry += "/" + std::string(part, 'd');
+    }
+    ASSERT_EQ(entry.size(), entry_length);
+    SCOPED_TRACE(size);
+    setenv("PATH", entry.c_str(), 1);
+
+    // Nothing there yet: the bare name, which nothing in the cwd resolves.
+    Dirs(entry);
+    ASSERT_EQ(chdir(root_.c_str()), 0);
+    EXPECT_EQ(take(relocated_prefix_unresolved(name.c_str(), kBin, kLib)), "../lib/zov/");
+
+    File(entry + "/" + name, 0755);
+    EXPECT_EQ(take(relocated_prefix(name.c_str(), kBin, kLib)), entry + "/../lib/zov/");
+    EXPECT_EQ(take(relocated_prefix_unresolved(name.c_str(), kBin, kLib)), entry + "/../lib/zov/");
+    // Found in the configured bin directory itself.
+    EXPECT_EQ(take(relocated_prefix_unresolved(name.c_str(), (entry + "/").c_str(), kLib)),
+              std::nullopt);
+  }
+}
+
+TEST(SplitPathComponents, Examples) {
+  struct Case {
+    const char *path;
+    std::vector<std::string> want;
+  };
+  const Case cases[] = {
+      {"/usr/local/bin/", {"/", "usr/", "local/", "bin/"}},
+      {"/opt/x/bin/zov-ar", {"/", "opt/", "x/", "bin/", "zov-ar"}},
+      {"//a//b", {"//", "a//", "b"}},
+      {"a/b", {"a/", "b"}},
+      {"/", {"/"}},
+      {"zov-ar", {"zov-ar"}},
+      {"a///", {"a///"}},
+      {"", {}},  // joining no components gives "" back
+  };
+  for (const Case &k : cases) {
+    int32_t count = -1;
+    char **components = split_path_components(k.path, &count);
+    ASSERT_NE(components, nullptr) << k.path;
+    std::vector<std::string> got;
+    for (char **c = components; *c != nullptr; c++) got.push_back(*c);
+    EXPECT_EQ(got, k.want) << "'" << k.path << "'";
+    EXPECT_EQ(count, (int32_t)k.want.size()) << "'" << k.path << "'";
+    free_path_components(components);
+  }
+  // The count is optional.
+  free_path_components(split_path_components("/a/b", nullptr));
+  free_path_components(nullptr);
+}
+
+TEST(BaseName, Examples) {
+  using base_fn = const char *(*)(const char *);
+  struct Case {
+    base_fn fn;
+    const char *path;
+    const char *want;  // the tail of path the result must point at
+  };
+  const Case cases[] = {
+      {base_name, "/usr/local/bin/", ""},
+      {base_name, "zov-ar", "zov-ar"},
+      {base_name, "/opt/x/bin/zov-ar", "zov-ar"},
+      {base_name, "C:a\\b", "C:a\\b"},
+      {base_name_posix, "/usr/local/bin/", ""},
+      {base_name_posix, "x/y", "y"},
+      {base_name_dos, "C:zov", "zov"},
+      {base_name_dos, "C:", ""},
+      {base_name_dos, "1:x", "1:x"},
+      {base_name_dos, "a\\b/c", "c"},
+      {base_name_dos, "a/b\\c", "c"},
+      {base_name_dos, "z:\\dir\\f.o", "f.o"},
+      {base_name_dos, "\xC3\x89:x", "\xC3\x89:x"},  // no ASCII letter, no drive
+  };
+  for (const Case &k : cases) {
+    const char *got = k.fn(k.path);
+    EXPECT_EQ(got, k.path + strlen(k.path) - strlen(k.want)) << k.path;
+    EXPECT_STREQ(got, k.want) << k.path;
+  }
+}
+
+TEST_F(RelocateTest, ResolveRealPathOrCopy) {
+  File(root_ + "/real", 0644);
+  ASSERT_EQ(symlink("real", (root_ + "/link").c_str()), 0);
+  ASSERT_EQ(symlink("loop", (root_ + "/loop").c_str()), 0);
+  ASSERT_EQ(chdir(root_.c_str()), 0);
+  EXPECT_EQ(take(resolve_real_path("link")), root_ + "/real");
+  EXPECT_EQ(take(resolve_real_path(".//link")), root_ + "/real");
+  EXPECT_EQ(take(resolve_real_path("missing/x")), "missing/x");
+  EXPECT_EQ(take(resolve_real_path("loop")), "loop");
+  EXPECT_EQ(take(resolve_real_path("")), "");
+}
+
+}  // namespace

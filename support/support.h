@@ -21,11 +21,13 @@ extern void (*exit_hook)(int status);
 
 [[noreturn]] void exit_with_hook(int status);
 
-// Prints "\n<name>: out of memory allocating <size> bytes\n" and exits 1.
+// Prints "\n<name>: out of memory allocating <size> bytes\n" (no "<name>: "
+// while the name is empty) and exits 1 through exit_with_hook.
 [[noreturn]] void alloc_failed(size_t size);
 
 // A size (or count) of 0 is treated as 1, so a usable block always comes
-// back; must_realloc(p, 0) resizes to 1 byte instead of freeing.
+// back; must_realloc(p, 0) resizes to 1 byte instead of freeing.  A failed
+// must_calloc whose count times size overflows reports SIZE_MAX bytes.
 void *must_malloc(size_t size);
 void *must_calloc(size_t count, size_t size);
 void *must_realloc(void *old_block, size_t size);
@@ -37,7 +39,8 @@ const char *errno_text(int errnum);
 
 // The str_join family: the variable arguments are strings ended by a null
 // pointer, joined in order with nothing between them.  Pass (char *) nullptr
-// for the end marker.
+// for the end marker.  An empty list (the first argument already null) is
+// valid, though the sentinel check warns about such a call.
 size_t str_join_length(const char *first, ...) ZOV_SENTINEL;
 // Joins into dest, which the caller sized (str_join_length + 1); returns dest.
 char *str_join_into(char *dest, ...) ZOV_SENTINEL;
