@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Makes and lists a real archive through the front-ends of a sample install
+# tree, printing each command as it runs.
+#
+#   demo.sh BIN_DIR C_COMPILER [WORK_DIR]
+#
+# BIN_DIR is the bin directory of an install tree that holds zov-ar, zov-nm
+# and zov-ranlib, the plugin and the target's ar, nm and ranlib.  Without
+# WORK_DIR the objects and the archive go to a temporary directory that is
+# removed again.
+set -euo pipefail
+
+if (($# < 2)); then
+  echo "usage: $0 BIN_DIR C_COMPILER [WORK_DIR]" >&2
+  exit 2
+fi
+bin=$(cd "$1" && pwd)
+cc=$2
+if (($# >= 3)); then
+  work=$3
+  mkdir -p "$work"
+else
+  work=$(mktemp -d "${TMPDIR:-/tmp}/zov-demo.XXXXXX")
+  trap 'rm -rf "$work"' EXIT
+fi
+cd "$work"
+
+# The front-ends are found by bare name along PATH, and find the plugin
+# and the tools from where they lie: nothing here names the tree again.
+export PATH="$bin:$PATH"
+export ZOV_SAMPLE_PLUGIN_TRACE=1
+unset ZOV_EXEC_PREFIX
+
+run() {
+  printf '$ %s\n' "$*"
+  "$@"
+}
+
+cat >a.c <<'C'
+int demo_answer(void) { return 42; }
+C
+cat >b.c <<'C'
+extern int demo_answer(void);
+int demo_twice(void) { return 2 * demo_answer(); }
+C
+rm -f libdemo.a
+
+run "$cc" -c a.c b.c
+run zov-ar rcs libdemo.a a.o b.o
+run zov-ar t libdemo.a
+run zov-nm libdemo.a
+run zov-ranlib libdemo.a
+run zov-nm -s libdemo.a
+echo "demo: libdemo.a made, listed and indexed through the front-ends in $bin"

@@ -1,0 +1,188 @@
+// Unit tests of the driver's pieces that need no process of their own: the
+// -B scan, the tool's argument vector and the wait-status mapping.
+
+#include "frontend/frontend.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// A mutable argument vector like the one main() receives.
+struct arg_vector {
+  explicit arg_vector(const std::vector<std::string> &args) : texts(args) {
+    for (std::string &text : texts) pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+  }
+  int argc() const { return (int)texts.size(); }
+  char **argv() { return pointers.data(); }
+  bool owns(const char *p) const {
+    for (const std::string &text : texts)
+      if (p >= text.data() && p <= text.data() + text.size()) return true;
+    return false;
+  }
+  std::vector<std::string> texts;
+  std::vector<char *> pointers;
+};
+
+std::vector<std::string> strings_of(char **argv, int count) {
+  std::vector<std::string> result;
+  for (int i = 0; i < count; ++i) result.push_back(argv[i]);
+  return result;
+}
+
+TEST(TakeDashBOption, FindsRemovesAndNormalisesTheFirstOne) {
+  struct {
+    std::vector<std::string> args;
+    dash_b_result result;
+    std::vector<std::string> left;
+    const char *dir;
+  } cases[] = {
+      {{"zov-nm", "x.o"}, DASH_B_ABSENT, {"zov-nm", "x.o"}, nullptr},
+      {{"zov-nm", "-b", "-Y"}, DASH_B_ABSENT, {"zov-nm", "-b", "-Y"}, nullptr},
+      {{}, DASH_B_ABSENT, {}, nullptr},
+      {{"zov-nm", "-B/opt/x", "a"}, DASH_B_TAKEN, {"zov-nm", "a"}, "/opt/x/"},
+      {{"zov-nm", "-B", "/opt/x", "a"}, DASH_B_TAKEN, {"zov-nm", "a"}, "/opt/x/"},
+      {{"zov-nm", "-B/opt/x/"}, DASH_B_TAKEN, {"zov-nm"}, "/opt/x/"},
+      {{"zov-nm", "-B."}, DASH_B_TAKEN, {"zov-nm"}, "./"},
+      {{"zov-nm", "-B/"}, DASH_B_TAKEN, {"zov-nm"}, "/"},
+      {{"zov-nm", "-B", "", "a"}, DASH_B_TAKEN, {"zov-nm", "a"}, ""},
+      // Whatever follows a separate -B is the directory.
+      {{"zov-nm", "-B", "-v", "a"}, DASH_B_TAKEN, {"zov-nm", "a"}, "-v/"},
+      // Only the first counts; no end-of-options marker.
+      {{"zov-nm", "-Ba", "x", "-Bb"}, DASH_B_TAKEN, {"zov-nm", "x", "-Bb"}, "a/"},
+      {{"zov-nm", "--", "-Bd", "x"}, DASH_B_TAKEN, {"zov-nm", "--", "x"}, "d/"},
+      // Argument 0 is scanned too.
+      {{"-Bd", "x"}, DASH_B_TAKEN, {"x"}, "d/"},
+      {{"-B", "d", "x"}, DASH_B_TAKEN, {"x"}, "d/"},
+      {{"-Bd"}, DASH_B_TAKEN, {}, "d/"},
+      // A lone -B at the end.
+      {{"zov-nm", "-B"}, DASH_B_MISSING_DIR, {"zov-nm", "-B"}, nullptr},
+      {{"zov-nm", "x", "-B"}, DASH_B_MISSING_DIR, {"zov-nm", "x", "-B"}, nullptr},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    arg_vector v(c.args);
+    int argc = v.argc();
+    char *dir = nullptr;
+    EXPECT_EQ(take_dash_b_option(&argc, v.argv(), &dir), c.result);
+    EXPECT_EQ(strings_of(v.argv(), argc), c.left);
+    EXPECT_EQ(v.argv()[argc], nullptr);
+    if (c.dir == nullptr) {
+      EXPECT_EQ(dir, nullptr);
+    } else {
+      ASSERT_NE(dir, nullptr);
+      EXPECT_STREQ(dir, c.dir);
+      if (!v.owns(dir)) free(dir);
+    }
+  }
+}
+
+TEST(BuildToolArgv, PutsThePluginInFrontAndDashesArOperationOnly) {
+  frontend_program ar = {"t", "v", "/b/", "/l/", "/x/", "ar", "zov-ar", true};
+  frontend_program nm = {"t", "v", "/b/", "/l/", "/x/", "nm", "zov-nm", false};
+  struct {
+    const frontend_program *program;
+    std::vector<std::string> args;
+    std::vector<std::string> user_args;  // what follows the plugin path
+  } cases[] = {
+      {&nm, {}, {}},
+      {&nm, {"zov-nm"}, {}},
+      {&nm, {"zov-nm", "rcs", "x.o"}, {"rcs", "x.o"}},
+      {&ar, {"zov-ar"}, {}},
+      {&ar, {"zov-ar", "rcs", "lib.a", "x.o"}, {"-rcs", "lib.a", "x.o"}},
+      {&ar, {"zov-ar", "-rcs", "lib.a"}, {"-rcs", "lib.a"}},
+      {&ar, {"zov-ar", "", "lib.a"}, {"-", "lib.a"}},
+      {&ar, {"zov-ar", "t", "rcs"}, {"-t", "rcs"}},
+  };
+  char tool[] = "/d/ar";
+  char plugin[] = "/e/libqel_plugin.so";
+  for (const auto &c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    arg_vector v(c.args);
+    int argc = v.argc();
+    char **tool_argv = build_tool_argv(c.program, argc, v.argv(), tool, plugin);
+    int user_count = argc >= 2 ? argc - 1 : 0;
+    std::vector<std::string> expected = {tool, "--plugin", plugin};
+    expected.insert(expected.end(), c.user_args.begin(), c.user_args.end());
+    EXPECT_EQ(strings_of(tool_argv, 3 + user_count), expected);
+    // The terminator, and the spare last slot of argc + 4.
+    for (int i = 3 + user_count; i <= argc + 3; ++i) EXPECT_EQ(tool_argv[i], nullptr);
+    // User arguments are the program's own strings, not copies.
+    for (int i = 2; i < argc; ++i) EXPECT_EQ(tool_argv[i + 2], v.argv()[i]);
+    if (argc >= 2 && !v.owns(v.argv()[1])) free(v.argv()[1]);
+    free(tool_argv);
+  }
+}
+
+void stop_and_wait() {
+  raise(SIGSTOP);
+  for (;;) pause();
+}
+
+// The wait status of a child that does `body` and is then collected with
+// `options` (after `poke`, when given).
+int status_from_child(void (*body)(), int options = 0, int poke = 0) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  if (poke != 0) {
+    waitpid(pid, &status, WUNTRACED);
+    kill(pid, poke);
+  }
+  waitpid(pid, &status, options);
+  if (!WIFEXITED(status) && !WIFSIGNALED(status)) {
+    kill(pid, SIGKILL);
+    int ignored;
+    waitpid(pid, &ignored, 0);
+  }
+  return status;
+}
+
+TEST(FrontendExitStatus, RelaysExitCodesAndReportsSignals) {
+  struct {
+    const char *what;
+    int status;
+    int exit_status;
+    std::string message;
+  } cases[] = {
+      {"exit 0", status_from_child([] { _exit(0); }), 0, ""},
+      {"exit 1", status_from_child([] { _exit(1); }), 1, ""},
+      {"exit 2", status_from_child([] { _exit(2); }), 2, ""},
+      {"exit 255", status_from_child([] { _exit(255); }), 255, ""},
+      {"stopped", status_from_child(stop_and_wait, WUNTRACED), 1, ""},
+#ifdef WCONTINUED
+      {"continued", status_from_child(stop_and_wait, WCONTINUED, SIGCONT), 1, ""},
+#endif
+      {"SIGTERM", status_from_child([] { raise(SIGTERM); }), 1,
+       std::string("/d/ar terminated with signal 15 [") + strsignal(SIGTERM) + "]\n"},
+      {"SIGKILL", status_from_child([] { raise(SIGKILL); }), 1,
+       std::string("/d/ar terminated with signal 9 [") + strsignal(SIGKILL) + "]\n"},
+#ifdef WCOREFLAG
+      // Whether the kernel writes a core is up to its settings, so the
+      // status of one that did is put together here.
+      {"SIGSEGV, core", SIGSEGV | WCOREFLAG, 1,
+       std::string("/d/ar terminated with signal 11 [") + strsignal(SIGSEGV) +
+           "], core dumped\n"},
+#endif
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::internal::CaptureStderr();
+    int exit_status = frontend_exit_status("/d/ar", c.status);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
+    EXPECT_EQ(exit_status, c.exit_status);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,217 @@
+#include "frontend/testing/test_harness.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char **environ;
+
+namespace zov_test {
+
+namespace fs = std::filesystem;
+
+temp_dir::temp_dir() {
+  const char *base = getenv("TMPDIR");
+  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
+                        "/zov-frontend-test.XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  // Canonical, so the directory texts the programs print can be predicted.
+  path_ = fs::canonical(buffer.data()).string();
+}
+
+temp_dir::~temp_dir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+void make_dirs(const std::string &path) { fs::create_directories(path); }
+
+void write_file(const std::string &path, const std::string &text, int mode) {
+  make_dirs(fs::path(path).parent_path().string());
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+  }
+  chmod(path.c_str(), (mode_t)mode);
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool file_exists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+void copy_file(const std::string &from, const std::string &to, int mode) {
+  make_dirs(fs::path(to).parent_path().string());
+  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+  chmod(to.c_str(), (mode_t)mode);
+}
+
+void make_symlink(const std::string &target, const std::string &link) {
+  make_dirs(fs::path(link).parent_path().string());
+  fs::create_symlink(target, link);
+}
+
+bool run_result::exited() const { return WIFEXITED(wait_status); }
+int run_result::exit_code() const { return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1; }
+
+namespace {
+
+bool env_name_is(const std::string &entry, const char *name) {
+  size_t len = strlen(name);
+  return entry.compare(0, len, name) == 0 && entry.size() > len && entry[len] == '=';
+}
+
+std::vector<std::string> child_environment(const std::vector<std::string> &extra) {
+  std::vector<std::string> env;
+  for (char **e = environ; *e != nullptr; ++e) {
+    std::string entry = *e;
+    if (env_name_is(entry, "PATH") || env_name_is(entry, "ZOV_EXEC_PREFIX") ||
+        entry.rfind("ZOV_STAND_IN_", 0) == 0)
+      continue;
+    env.push_back(entry);
+  }
+  bool has_path = false;
+  for (const std::string &entry : extra) has_path = has_path || env_name_is(entry, "PATH");
+  if (!has_path) env.push_back("PATH=/nonexistent/zov-test-path");
+  env.insert(env.end(), extra.begin(), extra.end());
+  return env;
+}
+
+std::vector<char *> pointers(std::vector<std::string> &texts) {
+  std::vector<char *> result;
+  for (std::string &text : texts) result.push_back(text.data());
+  result.push_back(nullptr);
+  return result;
+}
+
+// Reads both pipes to their ends without letting either fill up.
+void drain(int out_fd, int err_fd, std::string *out, std::string *err) {
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string *sinks[2] = {out, err};
+  int open_count = 2;
+  while (open_count > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, (size_t)n);
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+run_result run_program(const std::string &path, const std::vector<std::string> &argv,
+                       const run_options &options) {
+  std::vector<std::string> args = argv;
+  std::vector<char *> arg_pointers = pointers(args);
+  if (options.empty_argv) arg_pointers.assign(1, nullptr);
+  std::vector<std::string> env = child_environment(options.env);
+  std::vector<char *> env_pointers = pointers(env);
+
+  int out_pipe[2], err_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe2 failed");
+
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    dup2(out_pipe[1], 1);
+    dup2(err_pipe[1], 2);
+    // Nothing but 0, 1 and 2 reaches the program, so any other descriptor
+    // the tool sees was leaked by the program itself.
+    int null_fd = open("/dev/null", O_RDONLY);
+    if (null_fd >= 0 && null_fd != 0) dup2(null_fd, 0);
+    closefrom(3);
+    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(120);
+    // An ignored disposition survives exec: that is the point of the option.
+    signal(SIGCHLD, options.ignore_sigchld ? SIG_IGN : SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    execve(path.c_str(), arg_pointers.data(), env_pointers.data());
+    _exit(121);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  run_result result;
+  drain(out_pipe[0], err_pipe[0], &result.out, &result.err);
+  while (waitpid(pid, &result.wait_status, 0) < 0 && errno == EINTR) {
+  }
+  return result;
+}
+
+tool_record read_tool_record(const std::string &path) {
+  tool_record record;
+  std::ifstream in(path);
+  if (!in) return record;
+  record.present = true;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("arg:", 0) == 0)
+      record.args.push_back(line.substr(4));
+    else if (line.rfind("fds:", 0) == 0)
+      record.fds = line.substr(4);
+  }
+  return record;
+}
+
+bool run_command(const std::vector<std::string> &argv, std::string *log, const std::string &cwd) {
+  std::vector<std::string> args = argv;
+  std::vector<char *> arg_pointers = pointers(args);
+  int out_pipe[2];
+  if (pipe2(out_pipe, O_CLOEXEC) != 0) return false;
+  pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    dup2(out_pipe[1], 1);
+    dup2(out_pipe[1], 2);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(120);
+    execvp(arg_pointers[0], arg_pointers.data());
+    _exit(121);
+  }
+  close(out_pipe[1]);
+  std::string output;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(out_pipe[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR))
+    if (n > 0) output.append(buffer, (size_t)n);
+  close(out_pipe[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (log != nullptr) *log = output;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace zov_test
