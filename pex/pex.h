@@ -6,8 +6,9 @@
 // pex_open_input_pipe; pex_add_stage for each program, the last one with
 // PEX_FINAL_STAGE; optionally pex_output_stream / pex_error_stream;
 // pex_get_status (and pex_copy_times); pex_release.  pex_release may be
-// called at any point and always leaves no child unwaited and no
-// descriptor of the pipeline open.
+// called at any point and always leaves no child unwaited (children not
+// yet collected are sent SIGTERM and reaped, including stages added after
+// an earlier collection) and no descriptor of the pipeline open.
 //
 // Failures come back as a constant message naming the failed step (never
 // freed by anyone) plus an error number: the platform errno, or 0 when the
@@ -79,13 +80,17 @@ const char *pex_run_once(int flags, const char *executable, char *const *argv,
 
 // Streams.  Refusals return null with errno = EINVAL.
 // Before the first stage: the stream writes a file the first stage reads
-// (closed by the next pex_add_stage; the file stays on disk).
+// (closed by the next pex_add_stage).  A file the caller named stays on
+// disk; one the engine named (no name, or a suffix) is removed by
+// pex_release unless PEX_KEEP_TEMPS, since the caller cannot name it.
+// Until a stage consumes it the stream is the caller's to close.
 FILE *pex_open_input_file(pex_pipeline *pipeline, int flags, const char *name);
 // Before the first stage of a PEX_PIPES pipeline: the caller writes and
 // closes the stream; the first stage reads it.
 FILE *pex_open_input_pipe(pex_pipeline *pipeline, int binary);
 // After the last (non-final) stage: read its output.  Owned by the
-// pipeline, closed by pex_release.
+// pipeline, closed by pex_release (or by a later pex_output_stream call).
+// A read end that cannot be wrapped is closed, not leaked.
 FILE *pex_output_stream(pex_pipeline *pipeline, int binary);
 // The PEX_STDERR_TO_PIPE pipe.  Owned by the pipeline.
 FILE *pex_error_stream(pex_pipeline *pipeline, int binary);

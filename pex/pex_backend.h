@@ -10,13 +10,16 @@
 // The platform operations.  Every slot must be filled except release.
 // Operations returning a plain number or stream fail with a negative number
 // (null stream) and errno set; spawn_child and wait_child fill the error
-// pair instead.
+// pair instead.  The POSIX table's open_input, open_output and make_pipe
+// return close-on-exec descriptors above 2, so no child inherits one it
+// was not handed and a caller without 0..2 cannot have them clobbered.
 struct pex_backend {
   int (*open_input)(pex_pipeline *pipeline, const char *name, int binary);
   int (*open_output)(pex_pipeline *pipeline, const char *name, int binary, int append);
   // Starts a child with in/out/errdes as its fds 0/1/2 and toclose closed.
   // On success the parent's copies of in (unless 0), out (unless 1) and
-  // errdes (unless 2) are closed; on failure the caller closes them.
+  // errdes (unless 2) are closed; on failure the caller closes them, and
+  // no child of the failed call is left to wait for.
   pid_t (*spawn_child)(pex_pipeline *pipeline, int flags, const char *executable,
                        char *const *argv, char *const *env, int in, int out, int errdes,
                        int toclose, const char **errmsg, int *err);
