@@ -1,0 +1,1 @@
+int zov_greet_answer(int x) { return x + 40; }
