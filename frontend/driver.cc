@@ -159,35 +159,32 @@ int frontend_exit_status(const char *tool_path, int wait_status) {
 
 int frontend_main(const frontend_program *program, int argc, char **argv) {
   // Both directories are settled, library first, before any list is
-  // filled; -B plays no part in them.
+  // filled; -B plays no part in them.  The program is looked for and
+  // resolved once for both.
   const char *where = program_path(program, argc, argv);
-  kept.library_dir = relocated_prefix(where, program->bindir, program->libdir);
-  kept.libexec_dir = relocated_prefix(where, program->bindir, program->libexecdir);
+  const char *configured[2] = {program->libdir, program->libexecdir};
+  char *relocated[2];
+  relocated_prefixes(where, program->bindir, configured, 2, relocated);
+  kept.library_dir = relocated[0];
+  kept.libexec_dir = relocated[1];
   const char *library_dir = kept.library_dir != nullptr ? kept.library_dir : program->libdir;
   const char *libexec_dir = kept.libexec_dir != nullptr ? kept.libexec_dir : program->libexecdir;
 
   // The tool directory is reached from the version directory of the
   // library tree; the "../" stay in the text, unnormalised.
-  kept.tool_dir_text = str_join(library_dir, program->target, "/", program->version, "/",
-                                "../../../../", program->target, "/", "bin", (char *)nullptr);
+  kept.tool_dir_text = str_join(library_dir, program->tool_dir_below_libdir, (char *)nullptr);
   search_path_from_string(kept.tool_dir_text, &install_dirs);
   kept.plugin_dir_text =
-      str_join(libexec_dir, program->target, "/", program->version, "/", (char *)nullptr);
+      str_join(libexec_dir, program->plugin_dir_below_libexecdir, (char *)nullptr);
   search_path_from_string(kept.plugin_dir_text, &install_dirs);
-  search_path_from_env("PATH", &path_dirs);
 
-  switch (take_dash_b_option(&argc, argv, &kept.dash_b_dir)) {
-    case DASH_B_MISSING_DIR:
-      // One text for all three programs.
-      fputs("Usage: zov-ar [-B prefix] ar arguments ...\n", stderr);
-      exit(1);
-    case DASH_B_TAKEN:
-      search_path_prepend(&path_dirs, kept.dash_b_dir);
-      search_path_prepend(&install_dirs, kept.dash_b_dir);
-      break;
-    case DASH_B_ABSENT:
-      break;
+  dash_b_result dash_b = take_dash_b_option(&argc, argv, &kept.dash_b_dir);
+  if (dash_b == DASH_B_MISSING_DIR) {
+    // One text for all three programs.
+    fputs("Usage: zov-ar [-B prefix] ar arguments ...\n", stderr);
+    exit(1);
   }
+  if (dash_b == DASH_B_TAKEN) search_path_prepend(&install_dirs, kept.dash_b_dir);
 
   const char *name = message_name(program, argc, argv);
   kept.plugin_path = search_path_find(&install_dirs, plugin_name, R_OK);
@@ -200,6 +197,12 @@ int frontend_main(const frontend_program *program, int argc, char **argv) {
   // along PATH: a host tool of the same plain name must never be taken.
   kept.tool_path = search_path_find(&install_dirs, program->wrapped_tool, X_OK);
   if (kept.tool_path == nullptr) {
+    // path_dirs is needed only now, so it is built only now: a tool found
+    // in the install tree (the usual case) costs no walk of $PATH.  The
+    // list is the same as if built up front: $PATH's entries, behind the
+    // -B directory.
+    search_path_from_env("PATH", &path_dirs);
+    if (dash_b == DASH_B_TAKEN) search_path_prepend(&path_dirs, kept.dash_b_dir);
     kept.prefixed_name = str_join(program->target, "-", program->wrapped_tool, (char *)nullptr);
     kept.tool_path = search_path_find(&path_dirs, kept.prefixed_name, X_OK);
     if (kept.tool_path == nullptr) {

@@ -86,8 +86,10 @@ TEST(TakeDashBOption, FindsRemovesAndNormalisesTheFirstOne) {
 }
 
 TEST(BuildToolArgv, PutsThePluginInFrontAndDashesArOperationOnly) {
-  frontend_program ar = {"t", "v", "/b/", "/l/", "/x/", "ar", "zov-ar", true};
-  frontend_program nm = {"t", "v", "/b/", "/l/", "/x/", "nm", "zov-nm", false};
+  frontend_program ar = {"t",  "v",    "/b/", "/l/", "/x/", "ar", "zov-ar",
+                         true, "t/v/../../../../t/bin", "t/v/"};
+  frontend_program nm = {"t",   "v",    "/b/", "/l/", "/x/", "nm", "zov-nm",
+                         false, "t/v/../../../../t/bin", "t/v/"};
   struct {
     const frontend_program *program;
     std::vector<std::string> args;

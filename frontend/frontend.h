@@ -18,6 +18,13 @@ struct frontend_program {
   const char *wrapped_tool;    // "ar", "nm" or "ranlib"
   const char *installed_name;  // "zov-ar", ...
   bool dash_first_argument;    // zov-ar: "rcs" becomes "-rcs"
+  // The install-tree directories below the library and the libexec
+  // directory: target "/" version "/" "../../../../" target "/" "bin", and
+  // target "/" version "/".  Joined from the constants above when the
+  // program is compiled, so that a run joins two strings for each
+  // directory rather than ten and five.
+  const char *tool_dir_below_libdir;
+  const char *plugin_dir_below_libexecdir;
 };
 
 // The whole program: returns the process exit status, or exits with 1 on a

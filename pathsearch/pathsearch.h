@@ -62,6 +62,11 @@ char *relocated_prefix(const char *progname, const char *bin_dir, const char *ta
 // The same without resolving symbolic links in the program's path.
 char *relocated_prefix_unresolved(const char *progname, const char *bin_dir,
                                   const char *target_dir);
+// relocated_prefix for count target directories of one program: results[i]
+// is what relocated_prefix(progname, bin_dir, target_dirs[i]) gives, but
+// the program is looked for along $PATH and resolved only once.
+void relocated_prefixes(const char *progname, const char *bin_dir, const char *const *target_dirs,
+                        int count, char **results);
 
 // Splits a path into components, each ending with its whole run of '/'
 // (the last one may have none); joined in order they give the path back.

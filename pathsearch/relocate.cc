@@ -1,5 +1,6 @@
 // Where a configured directory lies relative to the running program, and
-// the path utilities that computation is made of.
+// the path utilities that go with it (splitting a path into components,
+// canonical paths, base names).
 //
 // Everything here uses the system allocator and turns every failure into a
 // null result: the caller then keeps its configured directory.
@@ -17,10 +18,8 @@
 static constexpr size_t kStackSearchBuffer = 4031;
 
 const char *base_name(const char *path) {
-  const char *base = path;
-  for (const char *p = path; *p != '\0'; p++)
-    if (*p == '/') base = p + 1;
-  return base;
+  const char *slash = strrchr(path, '/');
+  return slash != nullptr ? slash + 1 : path;
 }
 
 const char *base_name_posix(const char *path) { return base_name(path); }
@@ -99,17 +98,16 @@ char **split_path_components(const char *path, int32_t *count) {
 }
 
 char *resolve_real_path(const char *path) {
-#ifdef PATH_MAX
-  char resolved[PATH_MAX];
-  if (realpath(path, resolved) != nullptr) return strdup(resolved);
-#else
-  // No fixed limit on this system: let realpath size its own result.
+  // realpath allocates the result itself, rather than filling a PATH_MAX
+  // buffer on the stack (4 KiB on Linux, fresh stack pages touched) that
+  // would then be copied once more.  The result can be no longer either
+  // way: every step of the resolution hands the path so far to the system,
+  // which refuses one that reaches PATH_MAX.
   if (char *resolved = realpath(path, nullptr)) return resolved;
-#endif
   return strdup(path);
 }
 
-// The private copy of the program's path that the computation splits.
+// The private copy of the program's path that the computation works on.
 static char *copy_program_path(const char *path, bool resolve) {
   return resolve ? resolve_real_path(path) : strdup(path);
 }
@@ -162,85 +160,102 @@ static char *find_along_path(const char *name, const char *path_list, bool resol
   return copy;
 }
 
-static size_t total_length(char *const *components, int32_t from, int32_t to) {
-  size_t total = 0;
-  for (int32_t i = from; i < to; i++) total += strlen(components[i]);
-  return total;
-}
-
-static char *append_components(char *out, char *const *components, int32_t from, int32_t to) {
-  for (int32_t i = from; i < to; i++) {
-    size_t length = strlen(components[i]);
-    memcpy(out, components[i], length);
-    out += length;
+// Where the program lies: a name without '/' is looked for along PATH
+// (when PATH is set), any other is taken as it stands.  Null only when
+// memory runs out.
+static char *locate_program(const char *progname, bool resolve) {
+  if (base_name(progname) == progname) {
+    // PATH is read only for a bare name: with a directory part it plays no
+    // part, and a run from an explicit path (the usual case) skips the
+    // environment scan.
+    const char *path_list = getenv("PATH");
+    if (path_list != nullptr) return find_along_path(progname, path_list, resolve);
   }
-  return out;
+  return copy_program_path(progname, resolve);
 }
 
-// The program's directory (its first np - 1 components), then "../" out of
-// each bin component below the part bin shares with target, then the rest
-// of target.
-static char *join_relocated(char *const *program, int32_t np, char *const *bin, int32_t nb,
-                            char *const *target, int32_t nt) {
-  int32_t common = 0;
-  while (common < nb && common < nt && strcmp(bin[common], target[common]) == 0) common++;
-  if (common == 0) return nullptr;
-
-  int32_t ups = nb - common;
-  size_t length = total_length(program, 0, np - 1) + 3 * (size_t)ups +
-                  total_length(target, common, nt);
-  char *result = (char *)malloc(length + 1);
-  if (result == nullptr) return nullptr;
-
-  char *out = append_components(result, program, 0, np - 1);
-  for (int32_t i = 0; i < ups; i++, out += 3) memcpy(out, "../", 3);
-  out = append_components(out, target, common, nt);
-  *out = '\0';
-  return result;
-}
-
-static bool same_components(char *const *a, char *const *b, int32_t n) {
-  for (int32_t i = 0; i < n; i++)
-    if (strcmp(a[i], b[i]) != 0) return false;
-  return true;
-}
-
-static char *relocate(const char *progname, const char *bin_dir, const char *target_dir,
-                      bool resolve) {
-  if (progname == nullptr || bin_dir == nullptr || target_dir == nullptr) return nullptr;
-
-  const char *path_list = getenv("PATH");
-  char *program_path = base_name(progname) == progname && path_list != nullptr
-                           ? find_along_path(progname, path_list, resolve)
-                           : copy_program_path(progname, resolve);
-  if (program_path == nullptr) return nullptr;
-
-  int32_t np = 0, nb = 0, nt = 0;
-  char **program = split_path_components(program_path, &np);
-  free(program_path);
-  char **bin = program != nullptr ? split_path_components(bin_dir, &nb) : nullptr;
-
-  char *result = nullptr;
-  char **target = nullptr;
+// The relocation proper, on the program's path as located.  It works on
+// the texts in place rather than on component lists: the components of a
+// path joined in order give back the path byte for byte, so equal lists of
+// leading components are equal leading texts that end where a component
+// ends.
+static char *relocate_located(const char *program_path, const char *bin_dir,
+                              const char *target_dir) {
   // A program path with no components at all (an empty name) cannot be
-  // located; one with the bin directory's exact components is where it
-  // was configured to be.  Either way the configured directory stands.
-  if (bin != nullptr && np > 0 && !(np - 1 == nb && same_components(program, bin, nb))) {
-    target = split_path_components(target_dir, &nt);
-    if (target != nullptr) result = join_relocated(program, np, bin, nb, target, nt);
-  }
+  // located.
+  if (*program_path == '\0') return nullptr;
 
-  free_path_components(program);
-  free_path_components(bin);
-  free_path_components(target);
+  // The program's directory: every component but the last, whatever the
+  // last one holds.  Back over the last component's run of '/', if any,
+  // then over its text.
+  size_t dir_length = strlen(program_path);
+  while (dir_length > 0 && program_path[dir_length - 1] == '/') dir_length--;
+  while (dir_length > 0 && program_path[dir_length - 1] != '/') dir_length--;
+
+  // The program lies in the configured bin directory itself: the
+  // configured directories stand.
+  if (strlen(bin_dir) == dir_length && memcmp(program_path, bin_dir, dir_length) == 0)
+    return nullptr;
+
+  // The leading components bin_dir and target_dir share end at the last
+  // position up to which both texts agree and where a component ends in
+  // both: after a run of '/' (which goes on in neither), or at the end of
+  // both.  With no component in common there is no way from one to the
+  // other.
+  size_t shared = 0;
+  size_t i = 0;
+  for (; bin_dir[i] != '\0' && bin_dir[i] == target_dir[i]; i++)
+    if (bin_dir[i] == '/' && bin_dir[i + 1] != '/' && target_dir[i + 1] != '/') shared = i + 1;
+  if (bin_dir[i] == '\0' && target_dir[i] == '\0') shared = i;
+  if (shared == 0) return nullptr;
+
+  // One "../" out of each bin component below the shared part.  These all
+  // start with a character other than '/', so each is one run of such
+  // characters.
+  size_t ups = 0;
+  for (const char *p = bin_dir + shared; *p != '\0'; p++)
+    if (*p != '/' && (p == bin_dir + shared || p[-1] == '/')) ups++;
+
+  // The program's directory, the way up, then the rest of target_dir.
+  const char *target_rest = target_dir + shared;
+  size_t rest_length = strlen(target_rest);
+  char *result = (char *)malloc(dir_length + 3 * ups + rest_length + 1);
+  if (result == nullptr) return nullptr;
+  char *out = result;
+  memcpy(out, program_path, dir_length);
+  out += dir_length;
+  for (size_t up = 0; up < ups; up++, out += 3) memcpy(out, "../", 3);
+  memcpy(out, target_rest, rest_length + 1);
   return result;
+}
+
+static void relocate(const char *progname, const char *bin_dir, const char *const *target_dirs,
+                     int count, char **results, bool resolve) {
+  for (int i = 0; i < count; i++) results[i] = nullptr;
+  if (progname == nullptr || bin_dir == nullptr) return;
+
+  char *program_path = locate_program(progname, resolve);
+  if (program_path == nullptr) return;
+  for (int i = 0; i < count; i++)
+    if (target_dirs[i] != nullptr)
+      results[i] = relocate_located(program_path, bin_dir, target_dirs[i]);
+  free(program_path);
 }
 
 char *relocated_prefix(const char *progname, const char *bin_dir, const char *target_dir) {
-  return relocate(progname, bin_dir, target_dir, true);
+  char *result;
+  relocate(progname, bin_dir, &target_dir, 1, &result, true);
+  return result;
 }
 
 char *relocated_prefix_unresolved(const char *progname, const char *bin_dir,
                                   const char *target_dir) {
-  return relocate(progname, bin_dir, target_dir, false);
+  char *result;
+  relocate(progname, bin_dir, &target_dir, 1, &result, false);
+  return result;
+}
+
+void relocated_prefixes(const char *progname, const char *bin_dir, const char *const *target_dirs,
+                        int count, char **results) {
+  relocate(progname, bin_dir, target_dirs, count, results, true);
 }

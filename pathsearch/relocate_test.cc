@@ -169,6 +169,16 @@ TEST_F(RelocateTest, RelocatedPrefixCases) {
       EXPECT_EQ(got, At(k.want));
     else
       EXPECT_EQ(got, std::nullopt);
+
+    // Several targets at once: each result is what its own call gives.
+    if (k.resolve) {
+      const char *targets[3] = {k.target, "/usr/local/libexec/zov/", nullptr};
+      char *several[3];
+      relocated_prefixes(name, k.bin, targets, 3, several);
+      EXPECT_EQ(take(several[0]), got);
+      EXPECT_EQ(take(several[1]), take(relocated_prefix(name, k.bin, targets[1])));
+      EXPECT_EQ(take(several[2]), std::nullopt);
+    }
   }
 }
 

@@ -17,7 +17,8 @@ void search_path_set_trace(bool flag) { search_trace = flag; }
 char *search_path_find(search_path *list, const char *name, int mode) {
   // One buffer that fits every candidate.  Sized in size_t so that no
   // length can wrap it around to something too small.
-  size_t size = (size_t)list->longest_len + strlen(name) + 1;
+  size_t name_size = strlen(name) + 1;
+  size_t size = (size_t)list->longest_len + name_size;
   if (search_trace) fprintf(stderr, "Looking for '%s'\n", name);
   char *candidate = (char *)must_malloc(size);
 
@@ -32,7 +33,9 @@ char *search_path_find(search_path *list, const char *name, int mode) {
     if (search_trace) fprintf(stderr, "  - failed to locate using absolute path\n");
   } else {
     for (search_dir *dir = list->head; dir != nullptr; dir = dir->next_dir) {
-      str_join_into(candidate, dir->dir_text, name, (char *)nullptr);
+      size_t dir_length = strlen(dir->dir_text);
+      memcpy(candidate, dir->dir_text, dir_length);
+      memcpy(candidate + dir_length, name, name_size);
       struct stat st;
       if (stat(candidate, &st) == 0 && !S_ISDIR(st.st_mode) && access(candidate, mode) == 0)
         return candidate;
@@ -45,22 +48,31 @@ char *search_path_find(search_path *list, const char *name, int mode) {
   return nullptr;
 }
 
-void search_path_add(search_path *list, const char *text, bool at_front) {
+// Links a node for text, which becomes the list's own, in at the front or
+// behind the last node.
+static void link_prefix(search_path *list, char *text, size_t length, bool at_front) {
   search_dir **place = &list->head;
   if (!at_front) {
     while (*place != nullptr) place = &(*place)->next_dir;
   }
-
-  // longest_len sizes every lookup's buffer, so a prefix it cannot record
-  // is refused like any allocation that cannot be had.
-  size_t length = strlen(text);
-  if (length > (size_t)INT32_MAX) alloc_failed(length + 1);
   if ((int32_t)length > list->longest_len) list->longest_len = (int32_t)length;
 
   search_dir *node = (search_dir *)must_malloc(sizeof(search_dir));
-  node->dir_text = must_strdup(text);
+  node->dir_text = text;
   node->next_dir = *place;
   *place = node;
+}
+
+// longest_len sizes every lookup's buffer, so a prefix it cannot record is
+// refused like any allocation that cannot be had.
+static void check_prefix_length(size_t length) {
+  if (length > (size_t)INT32_MAX) alloc_failed(length + 1);
+}
+
+void search_path_add(search_path *list, const char *text, bool at_front) {
+  size_t length = strlen(text);
+  check_prefix_length(length);
+  link_prefix(list, must_strdup(text), length, at_front);
 }
 
 void search_path_append(search_path *list, const char *text) {
@@ -72,29 +84,32 @@ void search_path_prepend(search_path *list, const char *text) {
 }
 
 void search_path_from_string(const char *text, search_path *list) {
-  // Room for the longest component, an added '/' and the terminator, or
-  // for "./" and its terminator.
-  char *prefix = (char *)must_malloc(strlen(text) + 3);
   if (search_trace)
     fprintf(stderr, "Convert string '%s' into prefixes, separator = '%c'\n", text, ':');
 
+  // Each prefix is formed straight in the list's own copy, sized exactly,
+  // rather than in a work buffer that would then be copied once more.
   const char *start = text;
   for (;;) {
     const char *end = strchr(start, ':');
     size_t length = end != nullptr ? (size_t)(end - start) : strlen(start);
+    bool add_slash = length > 0 && start[length - 1] != '/';
+    size_t prefix_length = length == 0 ? 2 : length + add_slash;
+    check_prefix_length(prefix_length);
+
+    char *prefix = (char *)must_malloc(prefix_length + 1);
     if (length == 0) {
-      strcpy(prefix, "./");
+      memcpy(prefix, "./", 2);
     } else {
       memcpy(prefix, start, length);
-      if (start[length - 1] != '/') prefix[length++] = '/';
-      prefix[length] = '\0';
+      if (add_slash) prefix[length] = '/';
     }
+    prefix[prefix_length] = '\0';
     if (search_trace) fprintf(stderr, "  - add prefix: %s\n", prefix);
-    search_path_append(list, prefix);
+    link_prefix(list, prefix, prefix_length, false);
     if (end == nullptr) break;
     start = end + 1;
   }
-  free(prefix);
 }
 
 void search_path_from_env(const char *name, search_path *list) {

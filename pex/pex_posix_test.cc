@@ -564,6 +564,46 @@ TEST(PosixSpawn, SignalsArrivingThroughoutSpawnsAndWaits) {
   expect_subprocess_ok(run_in_subprocess(spawn_under_signals, nullptr));
 }
 
+#ifdef PEX_HAVE_SECCOMP_TEST
+// Where clone3 is refused (an older kernel, a container's seccomp policy),
+// children start through plain vfork; the caller's handlers must stay out
+// of them there too.
+constexpr int kNoSeccomp = 77;  // the filter cannot be installed (valgrind)
+
+int spawn_under_signals_without_clone3(void *) {
+#if defined(__x86_64__)
+  const unsigned arch = AUDIT_ARCH_X86_64;
+#else
+  const unsigned arch = AUDIT_ARCH_AARCH64;
+#endif
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (ENOSYS & SECCOMP_RET_DATA)),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program = {(unsigned short)(sizeof filter / sizeof filter[0]), filter};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) != 0)
+    return kNoSeccomp;
+  return spawn_under_signals(nullptr);
+}
+#endif
+
+TEST(PosixSpawn, SignalsArrivingThroughoutSpawnsAndWaitsWithoutClone3) {
+#ifdef PEX_HAVE_SECCOMP_TEST
+  int status = run_in_subprocess(spawn_under_signals_without_clone3, nullptr);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kNoSeccomp)
+    GTEST_SKIP() << "no seccomp filter can be installed here";
+  expect_subprocess_ok(status);
+#else
+  GTEST_SKIP() << "needs Linux seccomp on x86-64 or AArch64";
+#endif
+}
+
 // ---------------------------------------------------------------------------
 // wait_child.
 
