@@ -42,13 +42,12 @@
 
 extern char **environ;
 
-namespace {
+#include "bench/bench_util.h"
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using bench::median;
+using bench::stay_on_one_cpu;
+
+namespace {
 
 // Runs argv with standard output on /dev/null and waits for it.  Returns
 // the wall time in microseconds; *usage gets the child's resource usage.
@@ -78,25 +77,6 @@ double run(const std::vector<const char *> &argv, struct rusage *usage) {
     exit(1);
   }
   return std::chrono::duration<double, std::micro>(end - start).count();
-}
-
-// Keeps this process, and so every child it starts, on one CPU.  Where
-// the child lands otherwise (this CPU or another one, woken or not) makes
-// start-up times bimodal, and a median of a bimodal sample jumps between
-// its modes from one run to the next.
-void stay_on_one_cpu() {
-#ifdef __linux__
-  cpu_set_t allowed;
-  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
-  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-    if (!CPU_ISSET(cpu, &allowed)) continue;
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(cpu, &one);
-    sched_setaffinity(0, sizeof one, &one);
-    return;
-  }
-#endif
 }
 
 int wall(int argc, char **argv) {

@@ -33,6 +33,11 @@
 
 extern char **environ;
 
+#include "bench/bench_util.h"
+
+using bench::median;
+using bench::stay_on_one_cpu;
+
 namespace {
 
 using spawn_fn = bool (*)(const char *program, char *const *argv);
@@ -112,12 +117,6 @@ const method methods[] = {
 constexpr int method_count = sizeof methods / sizeof methods[0];
 constexpr int fork_index = method_count - 1;
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 // Samples in microseconds, per method.
 using samples = std::vector<std::vector<double>>;
 
@@ -161,25 +160,6 @@ void pass_turn(int fd) {
 void await_turn(int fd) {
   char token;
   if (read(fd, &token, 1) != 1) exit(1);
-}
-
-// Keeps this process, and so every child it starts, on one CPU.  Where
-// the child lands otherwise (this CPU or another one, woken or not) makes
-// start-up times bimodal, and a median of a bimodal sample jumps between
-// its modes from one run to the next.
-void stay_on_one_cpu() {
-#ifdef __linux__
-  cpu_set_t allowed;
-  if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return;
-  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
-    if (!CPU_ISSET(cpu, &allowed)) continue;
-    cpu_set_t one;
-    CPU_ZERO(&one);
-    CPU_SET(cpu, &one);
-    sched_setaffinity(0, sizeof one, &one);
-    return;
-  }
-#endif
 }
 
 }  // namespace
