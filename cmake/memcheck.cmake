@@ -27,7 +27,6 @@ if(BUILD_TESTING AND TARGET pex_test AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize
       COMMAND ${ZOV_VALGRIND} --error-exitcode=1 --leak-check=full
               --errors-for-leak-kinds=definite --trace-children=no
               --child-silent-after-fork=yes --quiet
-              --suppressions=${CMAKE_CURRENT_LIST_DIR}/memcheck.supp
               $<TARGET_FILE:pex_test> --gtest_filter=-${excluded})
   else()
     add_test(NAME pex_test_memcheck
