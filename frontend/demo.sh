@@ -10,6 +10,8 @@
 # removed again.  With --lto the compiler is clang, the tree's plugin is
 # LLVM's gold plugin, and the objects are bitcode that the tools can read
 # only through it; the archive is then linked with lld and the program run.
+# ZOV_DEMO_PROGRAM_PREFIX is the build's ZOV_PROGRAM_PREFIX, the programs'
+# names then being <prefix>zov-ar and so on.
 set -euo pipefail
 
 if (($# < 2)); then
@@ -34,6 +36,8 @@ cd "$work"
 export PATH="$bin:$PATH"
 export ZOV_SAMPLE_PLUGIN_TRACE=1
 unset ZOV_EXEC_PREFIX
+
+p=${ZOV_DEMO_PROGRAM_PREFIX:-}
 
 run() {
   printf '$ %s\n' "$*"
@@ -61,11 +65,11 @@ if $lto; then
 else
   run "$cc" -c a.c b.c
 fi
-run zov-ar rcs libdemo.a a.o b.o
-run zov-ar t libdemo.a
-run zov-nm libdemo.a
-run zov-ranlib libdemo.a
-run zov-nm -s libdemo.a
+run "${p}zov-ar" rcs libdemo.a a.o b.o
+run "${p}zov-ar" t libdemo.a
+run "${p}zov-nm" libdemo.a
+run "${p}zov-ranlib" libdemo.a
+run "${p}zov-nm" -s libdemo.a
 if $lto; then
   run "$cc" -flto -fuse-ld=lld -O2 main.o libdemo.a -o demo
   run ./demo

@@ -20,7 +20,7 @@ if [ -s "$err" ]; then
   echo "FAIL: groff warned on $page"
   exit 1
 fi
-for section in NAME SYNOPSIS DESCRIPTION OPTIONS ENVIRONMENT FILES "EXIT STATUS" DIAGNOSTICS CAVEATS "SEE ALSO"; do
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS ENVIRONMENT FILES "EXIT STATUS" DIAGNOSTICS CAVEATS "REPORTING BUGS" COPYRIGHT "SEE ALSO"; do
   grep -qx "$section" <<<"$out" || { echo "FAIL: $page has no $section section"; exit 1; }
 done
 echo "PASS: $page"
