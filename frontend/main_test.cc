@@ -214,7 +214,9 @@ TEST_F(Frontend, ToolPlainNameInTheTreeTargetPrefixedNameAlongPath) {
 
 TEST_F(Frontend, UsageAndLookupErrorsEndWithStatusOneAndRunNothing) {
   std::string target_nm = "'" + target + "-nm'\n";
-  std::string usage = "Usage: zov-ar [-B prefix] ar arguments ...\n";
+  // Each program names itself and the tool it runs.
+  std::string nm_usage = "Usage: zov-nm [-B prefix] nm arguments ...\n";
+  std::string ar_usage = "Usage: zov-ar [-B prefix] ar arguments ...\n";
   std::string empty = tmp.path() + "/empty";
   make_dirs(empty);
   struct {
@@ -225,8 +227,8 @@ TEST_F(Frontend, UsageAndLookupErrorsEndWithStatusOneAndRunNothing) {
     std::string argv0;              // empty: the program's path
     std::string message;            // "%0" stands for argument 0
   } cases[] = {
-      {"-B last, zov-nm", "zov-nm", true, true, {"x.o", "-B"}, "", usage},
-      {"-B last, zov-ar", "zov-ar", true, true, {"-B"}, "", usage},
+      {"-B last, zov-nm", "zov-nm", true, true, {"x.o", "-B"}, "", nm_usage},
+      {"-B last, zov-ar", "zov-ar", true, true, {"-B"}, "", ar_usage},
       {"no plugin", "zov-nm", false, true, {"x.o"}, "", "%0: Cannot find plugin 'libqel_plugin.so'\n"},
       {"no tool", "zov-nm", true, false, {"x.o"}, "", "%0: Cannot find binary " + target_nm},
       {"neither", "zov-nm", false, false, {}, "", "%0: Cannot find plugin 'libqel_plugin.so'\n"},
