@@ -61,13 +61,21 @@ const char *message_name(const frontend_program *program, int argc, char **argv)
 bool tracing;
 
 // Where the path the install tree is located from came from.
-enum program_source { FROM_NOWHERE, FROM_ARGUMENT_0, FROM_PATH, FROM_EXEC_PREFIX, FROM_SYSTEM };
+enum program_source {
+  FROM_NOWHERE,
+  FROM_ARGUMENT_0,
+  FROM_ARGUMENT_0_ALONG_PATH,
+  FROM_EXEC_PREFIX,
+  FROM_EXEC_PREFIX_ALONG_PATH,
+  FROM_SYSTEM,
+};
 
 const char *const source_text[] = {
     "none: the configured directories are used",
     "from argument 0",
     "from argument 0, found along PATH",
     "from ZOV_EXEC_PREFIX",
+    "from ZOV_EXEC_PREFIX, found along PATH",
     "from the operating system",
 };
 
@@ -97,7 +105,7 @@ const char *program_path(const frontend_program *program, int argc, char **argv,
 
   kept.located_path = program_along_path(where);
   if (kept.located_path != nullptr) {
-    *source = FROM_PATH;
+    *source = *source == FROM_EXEC_PREFIX ? FROM_EXEC_PREFIX_ALONG_PATH : FROM_ARGUMENT_0_ALONG_PATH;
     return kept.located_path;
   }
   kept.located_path = running_program_path();

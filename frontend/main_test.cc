@@ -624,6 +624,8 @@ TEST_F(Frontend, TraceNamesWhereTheProgramPathCameFrom) {
        "program path " + bin + "/zov-nm (from argument 0, found along PATH)"},
       {"ZOV_EXEC_PREFIX", "anything", {"ZOV_EXEC_PREFIX=" + bin + "/"}, false,
        "program path " + bin + "/zov-nm (from ZOV_EXEC_PREFIX)"},
+      {"ZOV_EXEC_PREFIX empty", "anything", {"ZOV_EXEC_PREFIX=", "PATH=" + bin}, false,
+       "program path " + bin + "/zov-nm (from ZOV_EXEC_PREFIX, found along PATH)"},
       {"the operating system", "zov-nm", {}, true,
        own == nullptr ? "program path none: the configured directories are used"
                       : "program path " + nm + " (from the operating system)"},
