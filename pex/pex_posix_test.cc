@@ -489,7 +489,7 @@ int vfork_always_fails(void *) {
 }
 #endif
 
-TEST(PosixSpawn, FailingVforkIsTriedFourTimesWithDoublingSleepsBetween) {
+TEST(PosixSpawn, FailingVforkIsRetriedFourTimesWithDoublingSleeps) {
 #ifdef PEX_HAVE_SECCOMP_TEST
   expect_subprocess_ok(run_in_subprocess(vfork_always_fails, nullptr));
 #else
