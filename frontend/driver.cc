@@ -105,7 +105,8 @@ const char *program_path(const frontend_program *program, int argc, char **argv,
 
   kept.located_path = program_along_path(where);
   if (kept.located_path != nullptr) {
-    *source = *source == FROM_EXEC_PREFIX ? FROM_EXEC_PREFIX_ALONG_PATH : FROM_ARGUMENT_0_ALONG_PATH;
+    *source =
+        *source == FROM_EXEC_PREFIX ? FROM_EXEC_PREFIX_ALONG_PATH : FROM_ARGUMENT_0_ALONG_PATH;
     return kept.located_path;
   }
   kept.located_path = running_program_path();
@@ -174,10 +175,11 @@ int run_tool(const frontend_program *program, char *tool_path, char **tool_argv)
 // One install-tree directory is one search-list entry, whatever bytes its
 // text holds: a ':' in an install path is part of a directory name, not a
 // separator as in PATH.
-void add_install_dir(char *text) {
-  size_t length = strlen(text);
-  if (length > 0 && text[length - 1] != '/') text = str_join(text, "/", (char *)nullptr);
-  search_path_append(&install_dirs, text);
+// The text is kept in *slot, with a '/' added when it has none at its end.
+void add_install_dir(char **slot) {
+  size_t length = strlen(*slot);
+  if (length > 0 && (*slot)[length - 1] != '/') *slot = str_join(*slot, "/", (char *)nullptr);
+  search_path_append(&install_dirs, *slot);
 }
 
 }  // namespace
@@ -283,10 +285,10 @@ int frontend_main(const frontend_program *program, int argc, char **argv) {
   // The tool directory is reached from the version directory of the
   // library tree; the "../" stay in the text, unnormalised.
   kept.tool_dir_text = str_join(library_dir, program->tool_dir_below_libdir, (char *)nullptr);
-  add_install_dir(kept.tool_dir_text);
+  add_install_dir(&kept.tool_dir_text);
   kept.plugin_dir_text =
       str_join(libexec_dir, program->plugin_dir_below_libexecdir, (char *)nullptr);
-  add_install_dir(kept.plugin_dir_text);
+  add_install_dir(&kept.plugin_dir_text);
 
   dash_b_result dash_b = take_dash_b_option(&argc, argv, &kept.dash_b_dir);
   if (dash_b == DASH_B_MISSING_DIR) {
