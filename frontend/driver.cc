@@ -84,9 +84,9 @@ const char *const source_text[] = {
 
 // The front-end's own variables, ZOV_EXEC_PREFIX and ZOV_TRACE, taken in
 // one walk of the environment rather than one getenv each: every run pays
-// for the walk, which glibc's getenv makes at some 28 instructions an
-// entry, and most entries are told apart by their first character.  As
-// with getenv, the first entry of a name counts; null when there is none.
+// for a walk over every entry, and a second one would be the trace
+// switch's whole cost when it is off.  As with getenv, the first entry of
+// a name counts; null when there is none.
 void own_environment(const char **exec_prefix, const char **trace) {
   *exec_prefix = nullptr;
   *trace = nullptr;
