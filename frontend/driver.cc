@@ -90,6 +90,7 @@ const char *const source_text[] = {
 void own_environment(const char **exec_prefix, const char **trace) {
   *exec_prefix = nullptr;
   *trace = nullptr;
+  if (environ == nullptr) return;  // a caller may have cleared it
   for (char **entry = environ; *entry != nullptr; ++entry) {
     const char *e = *entry;
     if (e[0] != 'Z' || e[1] != 'O' || e[2] != 'V' || e[3] != '_') continue;
