@@ -193,16 +193,6 @@ int run_tool(const frontend_program *program, char *tool_path, char **tool_argv)
   return frontend_exit_status(tool_path, status);
 }
 
-// One install-tree directory is one search-list entry, whatever bytes its
-// text holds: a ':' in an install path is part of a directory name, not a
-// separator as in PATH.
-// The text is kept in *slot, with a '/' added when it has none at its end.
-void add_install_dir(char **slot) {
-  size_t length = strlen(*slot);
-  if (length > 0 && (*slot)[length - 1] != '/') *slot = str_join(*slot, "/", (char *)nullptr);
-  search_path_append(&install_dirs, *slot);
-}
-
 }  // namespace
 
 dash_b_result take_dash_b_option(int *argc, char **argv, char **dir) {
@@ -308,10 +298,13 @@ int frontend_main(const frontend_program *program, int argc, char **argv) {
   // The tool directory is reached from the version directory of the
   // library tree; the "../" stay in the text, unnormalised.
   kept.tool_dir_text = str_join(library_dir, program->tool_dir_below_libdir, (char *)nullptr);
-  add_install_dir(&kept.tool_dir_text);
+  // One install-tree directory is one search-list entry, whatever bytes
+  // its text holds: a ':' in an install path is part of a directory name,
+  // not a separator as in PATH.  Both texts end in '/' (the suffixes do).
+  search_path_append(&install_dirs, kept.tool_dir_text);
   kept.plugin_dir_text =
       str_join(libexec_dir, program->plugin_dir_below_libexecdir, (char *)nullptr);
-  add_install_dir(&kept.plugin_dir_text);
+  search_path_append(&install_dirs, kept.plugin_dir_text);
 
   dash_b_result dash_b = take_dash_b_option(&argc, argv, &kept.dash_b_dir);
   if (dash_b == DASH_B_MISSING_DIR) {

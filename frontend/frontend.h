@@ -20,7 +20,8 @@ struct frontend_program {
   bool dash_first_argument;    // zov-ar: "rcs" becomes "-rcs"
   // The install-tree directories below the library and the libexec
   // directory: target "/" version "/" "../../../../" target "/" "bin/",
-  // and target "/" version "/".  Joined from the constants above when the
+  // and target "/" version "/".  Each ends in '/', so that joined to its
+  // directory it is a search prefix as it stands.  Joined from the constants above when the
   // program is compiled, so that a run joins two strings for each
   // directory rather than ten and five.
   const char *tool_dir_below_libdir;

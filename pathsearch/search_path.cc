@@ -108,9 +108,13 @@ static void check_prefix_length(size_t length) {
 }
 
 void search_path_add(search_path *list, const char *text, bool at_front) {
+  // The copy made here rather than by must_strdup, which would measure
+  // the text once more.
   size_t length = strlen(text);
   check_prefix_length(length);
-  link_prefix(list, must_strdup(text), length, at_front);
+  char *copy = (char *)must_malloc(length + 1);
+  memcpy(copy, text, length + 1);
+  link_prefix(list, copy, length, at_front);
 }
 
 void search_path_append(search_path *list, const char *text) {
