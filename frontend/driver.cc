@@ -14,6 +14,8 @@
 #include "pex/pex.h"
 #include "support/support.h"
 
+extern char **environ;
+
 namespace {
 
 // install_dirs: the target's tool directory and the plugin directory of the
@@ -37,6 +39,7 @@ struct driver_allocations {
   char *prefixed_name;
   char **tool_argv;
   char *run_name;
+  char *located_path;
 };
 driver_allocations kept;
 
@@ -55,19 +58,103 @@ const char *message_name(const frontend_program *program, int argc, char **argv)
   return has_own_name(argc, argv) ? argv[0] : program->installed_name;
 }
 
-// Where the running program lies, for relocation: $ZOV_EXEC_PREFIX (even an
-// empty one) followed by the installed name, else argument 0.  Null (no
-// name at all) leaves the configured directories in force.
-const char *program_path(const frontend_program *program, int argc, char **argv) {
-  const char *exec_prefix = getenv("ZOV_EXEC_PREFIX");
-  if (exec_prefix != nullptr) {
-    kept.program_path = str_join(exec_prefix, program->installed_name, (char *)nullptr);
-    return kept.program_path;
+// ZOV_TRACE set and not empty: say on stderr where the program looked and
+// what it runs.  Off, it costs a test of each environment entry that
+// begins with "ZOV_" and, after that, these flag tests.
+bool tracing;
+
+// Where the path the install tree is located from came from.
+enum program_source {
+  FROM_NOWHERE,
+  FROM_ARGUMENT_0,
+  FROM_ARGUMENT_0_ALONG_PATH,
+  FROM_EXEC_PREFIX,
+  FROM_EXEC_PREFIX_ALONG_PATH,
+  FROM_SYSTEM,
+};
+
+const char *const source_text[] = {
+    "none: the configured directories are used",
+    "from argument 0",
+    "from argument 0, found along PATH",
+    "from ZOV_EXEC_PREFIX",
+    "from ZOV_EXEC_PREFIX, found along PATH",
+    "from the operating system",
+};
+
+// The front-end's own variables, ZOV_EXEC_PREFIX and ZOV_TRACE, taken in
+// one walk of the environment rather than one getenv each: every run pays
+// for a walk over every entry, and a second one would be the trace
+// switch's whole cost when it is off.  As with getenv, the first entry of
+// a name counts; null when there is none.
+void own_environment(const char **exec_prefix, const char **trace) {
+  *exec_prefix = nullptr;
+  *trace = nullptr;
+  if (environ == nullptr) return;  // a caller may have cleared it
+  for (char **entry = environ; *entry != nullptr; ++entry) {
+    const char *e = *entry;
+    if (e[0] != 'Z' || e[1] != 'O' || e[2] != 'V' || e[3] != '_') continue;
+    if (*exec_prefix == nullptr && strncmp(e + 4, "EXEC_PREFIX=", 12) == 0)
+      *exec_prefix = e + 16;
+    else if (*trace == nullptr && strncmp(e + 4, "TRACE=", 6) == 0)
+      *trace = e + 10;
   }
-  return has_own_name(argc, argv) ? argv[0] : nullptr;
 }
 
-int run_tool(char *tool_path, char **tool_argv) {
+// Where the running program lies, for relocation: $ZOV_EXEC_PREFIX (even an
+// empty one) followed by the installed name, else argument 0.  A bare name
+// is looked for along PATH.  One that PATH cannot place (PATH unset, or no
+// entry holds it) says nothing about where the program lies: relocating
+// from it would take the directories relative to the current directory,
+// wherever that is, and run whatever plugin and tool lie there.  The
+// operating system is asked instead.  Null (no name at all, or nothing
+// the system can tell) leaves the configured directories in force.
+const char *program_path(const frontend_program *program, int argc, char **argv,
+                         const char *exec_prefix, program_source *source) {
+  const char *where = nullptr;
+  *source = FROM_NOWHERE;
+  if (exec_prefix != nullptr) {
+    kept.program_path = str_join(exec_prefix, program->installed_name, (char *)nullptr);
+    where = kept.program_path;
+    *source = FROM_EXEC_PREFIX;
+  } else if (has_own_name(argc, argv)) {
+    where = argv[0];
+    *source = FROM_ARGUMENT_0;
+  }
+  // The usual run names the program with a '/' and costs nothing here.
+  if (where == nullptr || strchr(where, '/') != nullptr) return where;
+
+  kept.located_path = program_along_path(where);
+  if (kept.located_path != nullptr) {
+    *source =
+        *source == FROM_EXEC_PREFIX ? FROM_EXEC_PREFIX_ALONG_PATH : FROM_ARGUMENT_0_ALONG_PATH;
+    return kept.located_path;
+  }
+  kept.located_path = running_program_path();
+  *source = kept.located_path != nullptr ? FROM_SYSTEM : FROM_NOWHERE;
+  return kept.located_path;
+}
+
+// Writes text as one word for a POSIX shell: in single quotes, each
+// single quote in it written as '\''.
+void put_shell_word(const char *text) {
+  fputc('\'', stderr);
+  for (const char *p = text; *p != '\0'; ++p) {
+    if (*p == '\'')
+      fputs("'\\''", stderr);
+    else
+      fputc(*p, stderr);
+  }
+  fputc('\'', stderr);
+}
+
+void trace_directory(const frontend_program *program, const char *what, const char *dir,
+                     bool relocated) {
+  fprintf(stderr, "%s: %s directory %s (%s)\n", program->installed_name, what, dir,
+          relocated ? "relocated" : "configured");
+}
+
+int run_tool(const frontend_program *program, char *tool_path, char **tool_argv) {
   kept.run_name = str_join("zov-", tool_path, (char *)nullptr);
 
   // An inherited SIG_IGN for SIGCHLD makes the kernel reap the tool on its
@@ -80,12 +167,27 @@ int run_tool(char *tool_path, char **tool_argv) {
   int flags = PEX_FINAL_STAGE;
   if (strchr(tool_path, '/') != nullptr) flags |= PEX_USE_PATH;
 
+  if (tracing) {
+    fprintf(stderr, "%s: running", program->installed_name);
+    for (char **arg = tool_argv; *arg != nullptr; ++arg) {
+      fputc(' ', stderr);
+      put_shell_word(*arg);
+    }
+    fputc('\n', stderr);
+  }
+
   int status = 0;
   int err = 0;
   const char *message =
       pex_run_once(flags, tool_path, tool_argv, kept.run_name, nullptr, nullptr, &status, &err);
   if (message != nullptr) {
     fprintf(stderr, "Error running %s: %s\n", tool_path, message);
+    if (tracing) {
+      if (err != 0)
+        fprintf(stderr, "%s: %s: %s\n", program->installed_name, message, errno_text(err));
+      else
+        fprintf(stderr, "%s: %s: no error number\n", program->installed_name, message);
+    }
     return 1;
   }
   return frontend_exit_status(tool_path, status);
@@ -130,7 +232,9 @@ char **build_tool_argv(const frontend_program *program, int argc, char **argv,
   tool_argv[2] = plugin_path;
   // ar reads a bare first word as its operation letters only when it is
   // the very first argument; behind "--plugin <path>" it needs the dash.
-  if (program->dash_first_argument && argc >= 2 && argv[1][0] != '-')
+  // A first word that names a response file (@file) is read by ar itself,
+  // wherever it stands, and a dash would make it an unknown option.
+  if (program->dash_first_argument && argc >= 2 && argv[1][0] != '-' && argv[1][0] != '@')
     argv[1] = str_join("-", argv[1], (char *)nullptr);
   for (int i = 1; i < argc; ++i) tool_argv[i + 2] = argv[i];
   return tool_argv;
@@ -158,10 +262,22 @@ int frontend_exit_status(const char *tool_path, int wait_status) {
 }
 
 int frontend_main(const frontend_program *program, int argc, char **argv) {
+  const char *exec_prefix;
+  const char *trace;
+  own_environment(&exec_prefix, &trace);
+  tracing = trace != nullptr && trace[0] != '\0';
+  if (tracing) {
+    search_path_set_trace(true);
+    fprintf(stderr, "%s: zov %s, target %s, compiler version %s\n", program->installed_name,
+            program->package_version != nullptr ? program->package_version : "(unknown)",
+            program->target, program->version);
+  }
+
   // Both directories are settled, library first, before any list is
   // filled; -B plays no part in them.  The program is looked for and
   // resolved once for both.
-  const char *where = program_path(program, argc, argv);
+  program_source source;
+  const char *where = program_path(program, argc, argv, exec_prefix, &source);
   const char *configured[2] = {program->libdir, program->libexecdir};
   char *relocated[2];
   relocated_prefixes(where, program->bindir, configured, 2, relocated);
@@ -169,22 +285,39 @@ int frontend_main(const frontend_program *program, int argc, char **argv) {
   kept.libexec_dir = relocated[1];
   const char *library_dir = kept.library_dir != nullptr ? kept.library_dir : program->libdir;
   const char *libexec_dir = kept.libexec_dir != nullptr ? kept.libexec_dir : program->libexecdir;
+  if (tracing) {
+    if (where != nullptr)
+      fprintf(stderr, "%s: program path %s (%s)\n", program->installed_name, where,
+              source_text[source]);
+    else
+      fprintf(stderr, "%s: program path %s\n", program->installed_name, source_text[source]);
+    trace_directory(program, "library", library_dir, kept.library_dir != nullptr);
+    trace_directory(program, "libexec", libexec_dir, kept.libexec_dir != nullptr);
+  }
 
   // The tool directory is reached from the version directory of the
   // library tree; the "../" stay in the text, unnormalised.
   kept.tool_dir_text = str_join(library_dir, program->tool_dir_below_libdir, (char *)nullptr);
-  search_path_from_string(kept.tool_dir_text, &install_dirs);
+  // One install-tree directory is one search-list entry, whatever bytes
+  // its text holds: a ':' in an install path is part of a directory name,
+  // not a separator as in PATH.  Both texts end in '/' (the suffixes do).
+  search_path_append(&install_dirs, kept.tool_dir_text);
   kept.plugin_dir_text =
       str_join(libexec_dir, program->plugin_dir_below_libexecdir, (char *)nullptr);
-  search_path_from_string(kept.plugin_dir_text, &install_dirs);
+  search_path_append(&install_dirs, kept.plugin_dir_text);
 
   dash_b_result dash_b = take_dash_b_option(&argc, argv, &kept.dash_b_dir);
   if (dash_b == DASH_B_MISSING_DIR) {
-    // One text for all three programs.
-    fputs("Usage: zov-ar [-B prefix] ar arguments ...\n", stderr);
+    fprintf(stderr, "Usage: %s [-B prefix] %s arguments ...\n", program->installed_name,
+            program->wrapped_tool);
     exit(1);
   }
   if (dash_b == DASH_B_TAKEN) search_path_prepend(&install_dirs, kept.dash_b_dir);
+  if (tracing) {
+    for (search_dir *dir = install_dirs.head; dir != nullptr; dir = dir->next_dir)
+      fprintf(stderr, "%s: install-tree search list: %s\n", program->installed_name,
+              dir->dir_text);
+  }
 
   const char *name = message_name(program, argc, argv);
   kept.plugin_path = search_path_find(&install_dirs, plugin_name, R_OK);
@@ -195,7 +328,11 @@ int frontend_main(const frontend_program *program, int argc, char **argv) {
 
   // The plain name only in the install tree, the target-prefixed name only
   // along PATH: a host tool of the same plain name must never be taken.
-  kept.tool_path = search_path_find(&install_dirs, program->wrapped_tool, X_OK);
+  // Neither lookup takes the running program itself: for a native target
+  // the prefixed name is the host's own tool name, under which a front-end
+  // may be installed, and running itself it would start itself again and
+  // again.
+  kept.tool_path = search_path_find_not_self(&install_dirs, program->wrapped_tool, X_OK);
   if (kept.tool_path == nullptr) {
     // path_dirs is needed only now, so it is built only now: a tool found
     // in the install tree (the usual case) costs no walk of $PATH.  The
@@ -204,7 +341,7 @@ int frontend_main(const frontend_program *program, int argc, char **argv) {
     search_path_from_env("PATH", &path_dirs);
     if (dash_b == DASH_B_TAKEN) search_path_prepend(&path_dirs, kept.dash_b_dir);
     kept.prefixed_name = str_join(program->target, "-", program->wrapped_tool, (char *)nullptr);
-    kept.tool_path = search_path_find(&path_dirs, kept.prefixed_name, X_OK);
+    kept.tool_path = search_path_find_not_self(&path_dirs, kept.prefixed_name, X_OK);
     if (kept.tool_path == nullptr) {
       fprintf(stderr, "%s: Cannot find binary '%s'\n", name, kept.prefixed_name);
       exit(1);
@@ -212,5 +349,5 @@ int frontend_main(const frontend_program *program, int argc, char **argv) {
   }
 
   kept.tool_argv = build_tool_argv(program, argc, argv, kept.tool_path, kept.plugin_path);
-  return run_tool(kept.tool_path, kept.tool_argv);
+  return run_tool(program, kept.tool_path, kept.tool_argv);
 }

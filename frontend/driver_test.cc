@@ -87,9 +87,9 @@ TEST(TakeDashBOption, FindsRemovesAndNormalisesTheFirstOne) {
 
 TEST(BuildToolArgv, PutsThePluginInFrontAndDashesArOperationOnly) {
   frontend_program ar = {"t",  "v",    "/b/", "/l/", "/x/", "ar", "zov-ar",
-                         true, "t/v/../../../../t/bin", "t/v/"};
+                         true, "t/v/../../../../t/bin/", "t/v/", "0"};
   frontend_program nm = {"t",   "v",    "/b/", "/l/", "/x/", "nm", "zov-nm",
-                         false, "t/v/../../../../t/bin", "t/v/"};
+                         false, "t/v/../../../../t/bin/", "t/v/", "0"};
   struct {
     const frontend_program *program;
     std::vector<std::string> args;
@@ -103,6 +103,7 @@ TEST(BuildToolArgv, PutsThePluginInFrontAndDashesArOperationOnly) {
       {&ar, {"zov-ar", "-rcs", "lib.a"}, {"-rcs", "lib.a"}},
       {&ar, {"zov-ar", "", "lib.a"}, {"-", "lib.a"}},
       {&ar, {"zov-ar", "t", "rcs"}, {"-t", "rcs"}},
+      {&ar, {"zov-ar", "@args"}, {"@args"}},
   };
   char tool[] = "/d/ar";
   char plugin[] = "/e/libqel_plugin.so";

@@ -19,12 +19,14 @@ struct frontend_program {
   const char *installed_name;  // "zov-ar", ...
   bool dash_first_argument;    // zov-ar: "rcs" becomes "-rcs"
   // The install-tree directories below the library and the libexec
-  // directory: target "/" version "/" "../../../../" target "/" "bin", and
-  // target "/" version "/".  Joined from the constants above when the
+  // directory: target "/" version "/" "../../../../" target "/" "bin/",
+  // and target "/" version "/".  Each ends in '/', so that joined to its
+  // directory it is a search prefix as it stands.  Joined from the constants above when the
   // program is compiled, so that a run joins two strings for each
   // directory rather than ten and five.
   const char *tool_dir_below_libdir;
   const char *plugin_dir_below_libexecdir;
+  const char *package_version;  // this package's own version, for the trace
 };
 
 // The whole program: returns the process exit status, or exits with 1 on a
@@ -44,7 +46,8 @@ dash_b_result take_dash_b_option(int *argc, char **argv, char **dir);
 
 // The tool's argument vector, argc + 4 zeroed slots: tool path, "--plugin",
 // plugin path, argv[1..argc-1], null.  With dash_first_argument a first
-// user argument not starting with '-' is first replaced in argv by a new
+// user argument starting with neither '-' nor '@' (a response file, which
+// ar reads itself) is first replaced in argv by a new
 // string with "-" in front.
 char **build_tool_argv(const frontend_program *program, int argc, char **argv,
                        char *tool_path, char *plugin_path);

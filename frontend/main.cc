@@ -17,8 +17,9 @@ static const frontend_program program = {
     .installed_name = ZOV_INSTALLED_NAME,
     .dash_first_argument = ZOV_DASH_FIRST_ARGUMENT,
     .tool_dir_below_libdir =
-        CONFIG_TARGET "/" CONFIG_VERSION "/" "../../../../" CONFIG_TARGET "/" "bin",
+        CONFIG_TARGET "/" CONFIG_VERSION "/" "../../../../" CONFIG_TARGET "/" "bin/",
     .plugin_dir_below_libexecdir = CONFIG_TARGET "/" CONFIG_VERSION "/",
+    .package_version = ZOV_PACKAGE_VERSION,
 };
 
 int main(int argc, char **argv) { return frontend_main(&program, argc, argv); }

@@ -6,15 +6,20 @@
 // exists (so every run is relocated to the temporary tree) and one that
 // lives in its own configured bin directory inside the build tree.
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "frontend/testing/test_harness.h"
+#include "pathsearch/pathsearch.h"
 
 using namespace zov_test;
 
@@ -97,6 +102,8 @@ TEST_F(Frontend, ToolGetsThePluginOptionThenTheUserArguments) {
       {"zov-ar", {"rcs", "lib.a", "x.o"}, {"-rcs", "lib.a", "x.o"}},
       {"zov-ar", {"-rcs", "lib.a"}, {"-rcs", "lib.a"}},
       {"zov-ar", {""}, {"-"}},
+      // A response file is ar's own to read: no dash in front of it.
+      {"zov-ar", {"@objects", "x.o"}, {"@objects", "x.o"}},
       // -B is taken out before the dash rule sees the first argument.
       {"zov-ar", {"-B", empty, "rcs", "lib.a"}, {"-rcs", "lib.a"}},
       {"zov-ar", {"-B" + empty, "t", "-Bsecond"}, {"-t", "-Bsecond"}},
@@ -214,7 +221,9 @@ TEST_F(Frontend, ToolPlainNameInTheTreeTargetPrefixedNameAlongPath) {
 
 TEST_F(Frontend, UsageAndLookupErrorsEndWithStatusOneAndRunNothing) {
   std::string target_nm = "'" + target + "-nm'\n";
-  std::string usage = "Usage: zov-ar [-B prefix] ar arguments ...\n";
+  // Each program names itself and the tool it runs.
+  std::string nm_usage = "Usage: zov-nm [-B prefix] nm arguments ...\n";
+  std::string ar_usage = "Usage: zov-ar [-B prefix] ar arguments ...\n";
   std::string empty = tmp.path() + "/empty";
   make_dirs(empty);
   struct {
@@ -225,8 +234,10 @@ TEST_F(Frontend, UsageAndLookupErrorsEndWithStatusOneAndRunNothing) {
     std::string argv0;              // empty: the program's path
     std::string message;            // "%0" stands for argument 0
   } cases[] = {
-      {"-B last, zov-nm", "zov-nm", true, true, {"x.o", "-B"}, "", usage},
-      {"-B last, zov-ar", "zov-ar", true, true, {"-B"}, "", usage},
+      {"-B last, zov-nm", "zov-nm", true, true, {"x.o", "-B"}, "", nm_usage},
+      {"-B last, zov-ar", "zov-ar", true, true, {"-B"}, "", ar_usage},
+      {"-B last, zov-ranlib", "zov-ranlib", true, true, {"x.a", "-B"}, "",
+       "Usage: zov-ranlib [-B prefix] ranlib arguments ...\n"},
       {"no plugin", "zov-nm", false, true, {"x.o"}, "", "%0: Cannot find plugin 'libqel_plugin.so'\n"},
       {"no tool", "zov-nm", true, false, {"x.o"}, "", "%0: Cannot find binary " + target_nm},
       {"neither", "zov-nm", false, false, {}, "", "%0: Cannot find plugin 'libqel_plugin.so'\n"},
@@ -377,6 +388,272 @@ TEST_F(Frontend, ConfiguredDirectoriesWhenNotRelocated) {
     EXPECT_EQ(r.exit_code(), 0);
     EXPECT_EQ(tool_saw().args, c.empty_argv ? configured : concat(configured, {"x.o"}));
   }
+}
+
+// A front-end must never run itself.  For a native target the prefixed
+// name is the host's own tool name, under which a front-end may be found
+// along PATH; in the tree, a tool may be a link back to the program.  Run
+// itself, a front-end starts itself again with one more "--plugin <path>",
+// without end.  So that a regression cannot run away, even as root (whom
+// RLIMIT_NPROC does not stop): the tree lies under a long path, so that
+// each step lengthens the argument vector by some 2.5 KiB, and the stack
+// limit caps the vector at 128 KiB (Linux), some 50 steps; besides, the
+// whole process group is killed after 60 seconds.
+TEST_F(Frontend, NeverRunsItself) {
+  std::string deep = tmp.path();
+  for (int i = 0; i < 10; ++i) deep += "/" + std::string(240, 'a' + i);
+  const std::string prefixed = target + "-nm";
+  struct {
+    const char *what;
+    bool self_in_tree;     // the tree's nm is a symbolic link to the program
+    bool self_on_path;     // PATH's first directory has the program as T-nm
+    bool hard_link;        // ... as a hard link rather than a symbolic one
+    bool real_on_path;     // PATH's second directory has the real T-nm
+    bool found;
+  } cases[] = {
+      {"itself along PATH, the real tool after it", false, true, false, true, true},
+      {"itself in the tree, the real tool along PATH", true, false, false, true, true},
+      {"itself in the tree and along PATH (hard link)", true, true, true, true, true},
+      {"only itself along PATH", false, true, true, false, false},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string base = deep + "/case" + std::to_string(n++);
+    install_tree t{base + "/root"};
+    std::string nm = t.add_program("zov-nm");
+    t.add_plugin();
+    make_dirs(t.tool_dir());
+    if (c.self_in_tree) make_symlink(nm, t.tool_dir() + "/nm");
+    std::string self_dir = base + "/self";
+    std::string real_dir = base + "/real";
+    make_dirs(self_dir);
+    make_dirs(real_dir);
+    if (c.self_on_path) {
+      if (c.hard_link)
+        ASSERT_EQ(link(nm.c_str(), (self_dir + "/" + prefixed).c_str()), 0) << strerror(errno);
+      else
+        make_symlink(nm, self_dir + "/" + prefixed);
+    }
+    if (c.real_on_path) install_tree::add_tool_in(real_dir, prefixed);
+
+    run_options options;
+    options.env = {"PATH=" + self_dir + ":" + real_dir};
+    options.stack_limit = 512 * 1024;
+    options.timeout_seconds = 60;
+    run_result r = run(nm, {nm, "x.o"}, options);
+    ASSERT_FALSE(r.timed_out);
+    if (c.found) {
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.exit_code(), 0);
+      EXPECT_EQ(tool_saw().args,
+                concat({real_dir + "/" + prefixed, "--plugin", t.plugin_text()}, {"x.o"}));
+    } else {
+      EXPECT_EQ(r.err, nm + ": Cannot find binary '" + prefixed + "'\n");
+      EXPECT_EQ(r.exit_code(), 1);
+      EXPECT_FALSE(tool_saw().present);
+    }
+    remove(record.c_str());
+  }
+}
+
+// Each install-tree directory is one search entry, whatever its text
+// holds.  Split at ':' like PATH, a tree under .../c:d would lose its own
+// entries and gain ones relative to the current directory, where a
+// planted plugin and tool would be taken.
+TEST_F(Frontend, InstallPathWithAColon) {
+  install_tree t{tmp.path() + "/c:d/root"};
+  std::string nm = t.complete("zov-nm", "nm");
+  // What the pieces after the ':' name, seen from the working directory.
+  std::string cwd = tmp.path() + "/work";
+  install_tree planted{cwd + "/d/root"};
+  planted.add_program("zov-nm");
+  planted.add_plugin();
+  planted.add_tool("nm");
+  run_options options;
+  options.cwd = cwd;
+  run_result r = run(nm, {nm, "x.o"}, options);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.exit_code(), 0);
+  EXPECT_EQ(tool_saw().args, concat({t.tool_text("nm"), "--plugin", t.plugin_text()}, {"x.o"}));
+}
+
+// An argument 0 that PATH cannot place says nothing about where the
+// program lies; the program asks the system instead and never settles on
+// directories relative to the working directory.  A plugin and a tool are
+// planted where those would lead: the working directory's parent.
+TEST_F(Frontend, ArgumentZeroThatPathCannotPlace) {
+  std::unique_ptr<char, decltype(&free)> own(running_program_path(), &free);
+  if (own == nullptr) GTEST_SKIP() << "this system does not tell a program its own path";
+
+  std::string nm = tree.complete("zov-nm", "nm");
+  std::string cwd = tmp.path() + "/work";
+  make_dirs(cwd);
+  install_tree planted{tmp.path()};
+  make_dirs(tmp.path() + "/lib/zov/" + target + "/" + version);
+  planted.add_plugin();
+  write_file(planted.tool_dir() + "/nm", "#!/bin/sh\necho planted >&2\nexit 42\n", 0755);
+  std::string empty = tmp.path() + "/empty";
+  make_dirs(empty);
+
+  struct {
+    const char *what;
+    std::string argv0;
+    bool no_path;
+    std::string path;
+  } cases[] = {
+      {"PATH unset", "zov-nm", true, ""},
+      {"no PATH entry holds it", "zov-nm", false, "PATH=" + empty},
+      {"another name (exec -a)", "renamed", true, ""},
+      // A relative name with a '/' names the file, and is used as it is
+      // (resolved, as every program path is).
+      {"relative name with a '/'", "../root/bin/zov-nm", true, ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    run_options options;
+    options.cwd = cwd;
+    options.no_path = c.no_path;
+    if (!c.path.empty()) options.env = {c.path};
+    run_result r = run(nm, {c.argv0, "x.o"}, options);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_EQ(tool_saw().args,
+              concat({tree.tool_text("nm"), "--plugin", tree.plugin_text()}, {"x.o"}));
+    remove(record.c_str());
+  }
+}
+
+std::vector<std::string> lines_of(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
+bool has_line(const std::vector<std::string> &lines, const std::string &line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// ZOV_TRACE unset or empty changes nothing: what stderr holds is the same,
+// byte for byte, with and without it.
+TEST_F(Frontend, TraceOffOrEmptyChangesNothing) {
+  std::string nm = tree.complete("zov-nm", "nm");
+  install_tree bare{tmp.path() + "/bare"};
+  std::string bare_nm = bare.add_program("zov-nm");
+  write_file(tree.tool_dir() + "/broken", "#!/nonexistent/interpreter\n", 0755);
+  struct {
+    const char *what;
+    std::string program;
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    std::string err;
+  } cases[] = {
+      {"a good run", nm, {"x.o"}, {}, ""},
+      {"a good run, the tool writing on stderr", nm, {"x.o"}, {"ZOV_STAND_IN_STDERR=tool\n"},
+       "tool\n"},
+      {"no plugin", bare_nm, {"x.o"}, {}, bare_nm + ": Cannot find plugin 'libqel_plugin.so'\n"},
+      {"-B last", nm, {"-B"}, {}, "Usage: zov-nm [-B prefix] nm arguments ...\n"},
+  };
+  for (const auto &c : cases) {
+    for (const char *setting : {"", "ZOV_TRACE="}) {
+      SCOPED_TRACE(std::string(c.what) + " " + setting);
+      run_options options;
+      options.env = c.env;
+      if (*setting != '\0') options.env.push_back(setting);
+      run_result r = run(c.program, concat({c.program}, c.args), options);
+      EXPECT_EQ(r.err, c.err);
+    }
+  }
+}
+
+// ZOV_TRACE=1: who the program is, where it located itself and its tree,
+// the lookups, and the command it runs, pasteable into a shell.
+TEST_F(Frontend, TraceShowsWhereItLookedAndWhatItRuns) {
+  std::string nm = tree.complete("zov-nm", "nm");
+  const std::string tree_bin = tree.bin() + "/";
+  const std::string head = "zov-nm: ";
+  run_options options;
+  options.env = {"ZOV_TRACE=1"};
+  std::vector<std::string> args = {"x.o", "it's", "a b", "$HOME", ""};
+  run_result r = run(nm, concat({nm}, args), options);
+  EXPECT_EQ(r.exit_code(), 0);
+  EXPECT_EQ(tool_saw().args, concat({tree.tool_text("nm"), "--plugin", tree.plugin_text()}, args));
+  std::vector<std::string> lines = lines_of(r.err);
+  ASSERT_GE(lines.size(), 3u) << r.err;
+  EXPECT_EQ(lines[0], head + "zov " + ZOV_TEST_PACKAGE_VERSION + ", target " + target +
+                          ", compiler version " + version);
+  EXPECT_TRUE(has_line(lines, head + "program path " + nm + " (from argument 0)")) << r.err;
+  EXPECT_TRUE(has_line(lines, head + "library directory " + tree_bin + "../lib/zov/ (relocated)"))
+      << r.err;
+  EXPECT_TRUE(has_line(lines, head + "libexec directory " + tree_bin +
+                                  "../libexec/zov/ (relocated)"))
+      << r.err;
+  EXPECT_TRUE(has_line(lines, "Looking for 'libqel_plugin.so'")) << r.err;
+  EXPECT_TRUE(has_line(lines, "Looking for 'nm'")) << r.err;
+  // The last line is the command: the shell reads it back as the very
+  // arguments the tool got.
+  const std::string running = head + "running ";
+  ASSERT_EQ(lines.back().rfind(running, 0), 0u) << r.err;
+  std::string command = lines.back().substr(running.size());
+  std::string printed;
+  ASSERT_TRUE(run_command({"/bin/sh", "-c", "printf '%s\\n' " + command}, &printed));
+  std::string expected;
+  for (const std::string &arg : tool_saw().args) expected += arg + "\n";
+  EXPECT_EQ(printed, expected);
+}
+
+TEST_F(Frontend, TraceNamesWhereTheProgramPathCameFrom) {
+  std::string nm = tree.complete("zov-nm", "nm");
+  std::string bin = tree.bin();
+  std::unique_ptr<char, decltype(&free)> own(running_program_path(), &free);
+  struct {
+    const char *what;
+    std::string argv0;
+    std::vector<std::string> env;
+    bool no_path;
+    std::string line;
+  } cases[] = {
+      {"argument 0", nm, {}, false, "program path " + nm + " (from argument 0)"},
+      {"PATH", "zov-nm", {"PATH=" + bin}, false,
+       "program path " + bin + "/zov-nm (from argument 0, found along PATH)"},
+      {"ZOV_EXEC_PREFIX", "anything", {"ZOV_EXEC_PREFIX=" + bin + "/"}, false,
+       "program path " + bin + "/zov-nm (from ZOV_EXEC_PREFIX)"},
+      {"ZOV_EXEC_PREFIX empty", "anything", {"ZOV_EXEC_PREFIX=", "PATH=" + bin}, false,
+       "program path " + bin + "/zov-nm (from ZOV_EXEC_PREFIX, found along PATH)"},
+      {"the operating system", "zov-nm", {}, true,
+       own == nullptr ? "program path none: the configured directories are used"
+                      : "program path " + nm + " (from the operating system)"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    run_options options;
+    options.env = c.env;
+    options.env.push_back("ZOV_TRACE=yes");
+    options.no_path = c.no_path;
+    run_result r = run(nm, {c.argv0}, options);
+    EXPECT_TRUE(has_line(lines_of(r.err), "zov-nm: " + c.line)) << r.err;
+  }
+}
+
+// A failed start: the usual line, then the error number's text.
+TEST_F(Frontend, TraceGivesTheErrorOfAFailedStart) {
+  std::string nm = tree.add_program("zov-nm");
+  tree.add_plugin();
+  write_file(tree.tool_dir() + "/nm", "#!/nonexistent/interpreter\n", 0755);
+  run_options options;
+  options.env = {"ZOV_TRACE=1"};
+  run_result r = run(nm, {nm, "x.o"}, options);
+  EXPECT_EQ(r.exit_code(), 1);
+  std::string expected = "Error running " + tree.tool_text("nm") + ": execvp\nzov-nm: execvp: " +
+                         strerror(ENOENT) + "\n";
+  ASSERT_GE(r.err.size(), expected.size()) << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - expected.size()), expected);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <stdint.h>
+#include <sys/stat.h>
 
 // ---- Search lists ---------------------------------------------------------
 //
@@ -34,6 +35,12 @@ void search_path_set_trace(bool flag);
 // not be a directory, and pass access().  Returns a new string (caller
 // owns) or null.
 char *search_path_find(search_path *list, const char *name, int mode);
+
+// search_path_find, except that a candidate that is the running program's
+// own file (is_running_program) is passed over like a missing one and the
+// search goes on.  A program that looks up the tool it stands in front of
+// must never find, and so run, itself.
+char *search_path_find_not_self(search_path *list, const char *name, int mode);
 
 void search_path_add(search_path *list, const char *text, bool at_front);
 void search_path_append(search_path *list, const char *text);
@@ -67,6 +74,23 @@ char *relocated_prefix_unresolved(const char *progname, const char *bin_dir,
 // the program is looked for along $PATH and resolved only once.
 void relocated_prefixes(const char *progname, const char *bin_dir, const char *const *target_dirs,
                         int count, char **results);
+
+// Where a program name without '/' lies along $PATH, found as
+// relocated_prefix finds it: a new malloc'ed path, or null when PATH is
+// not set, no entry holds an executable regular file of that name, or
+// memory runs out.
+char *program_along_path(const char *name);
+
+// ---- The running program ------------------------------------------------------
+
+// The running program's own file as the operating system names it (Linux:
+// /proc/self/exe; FreeBSD: the KERN_PROC_PATHNAME sysctl), malloc'ed; null
+// where the system cannot tell.
+char *running_program_path();
+
+// Whether st, from stat of some file, describes the running program's own
+// file (same device and inode).  False where the system cannot tell.
+bool is_running_program(const struct stat *st);
 
 // Splits a path into components, each ending with its whole run of '/'
 // (the last one may have none); joined in order they give the path back.

@@ -11,6 +11,11 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__FreeBSD__)
+#include <sys/types.h>
+// (sys/types.h first: FreeBSD's sys/sysctl.h needs it.)
+#include <sys/sysctl.h>
+#endif
 
 #include "pathsearch/pathsearch.h"
 
@@ -112,26 +117,12 @@ static char *copy_program_path(const char *path, bool resolve) {
   return resolve ? resolve_real_path(path) : strdup(path);
 }
 
-// Looks a program name without '/' up along path_list (PATH's value) as the
-// shell would have, and returns the private copy of what was found, or of
-// the bare name when no entry holds an executable regular file of that
-// name.  Null only when memory runs out.
-static char *find_along_path(const char *name, const char *path_list, bool resolve) {
-  size_t path_length = strlen(path_list);
-  size_t name_length = strlen(name);
-  // The longest entry with a '/' added, or "./", then the name.
-  size_t size = (path_length + 1 > 2 ? path_length + 1 : 2) + name_length + 1;
-
-  char stack_buffer[kStackSearchBuffer];
-  char *heap_buffer = nullptr;
-  char *candidate = stack_buffer;
-  if (size > sizeof stack_buffer) {
-    heap_buffer = (char *)malloc(size);
-    if (heap_buffer == nullptr) return nullptr;
-    candidate = heap_buffer;
-  }
-
-  const char *found = name;
+// Tries a program name without '/' under each entry of path_list (PATH's
+// value) as the shell would, in candidate (sized by along_path_size).
+// True when an entry holds an executable regular file of that name, which
+// candidate then names.
+static bool walk_path(const char *name, size_t name_length, const char *path_list,
+                      char *candidate) {
   const char *entry = path_list;
   for (;;) {
     const char *end = strchr(entry, ':');
@@ -147,17 +138,86 @@ static char *find_along_path(const char *name, const char *path_list, bool resol
     memcpy(candidate + length, name, name_length + 1);
 
     struct stat st;
-    if (access(candidate, X_OK) == 0 && stat(candidate, &st) == 0 && S_ISREG(st.st_mode)) {
-      found = candidate;
-      break;
-    }
-    if (end == nullptr) break;
+    if (access(candidate, X_OK) == 0 && stat(candidate, &st) == 0 && S_ISREG(st.st_mode))
+      return true;
+    if (end == nullptr) return false;
     entry = end + 1;
   }
+}
 
+// The longest entry with a '/' added, or "./", then the name.
+static size_t along_path_size(size_t path_length, size_t name_length) {
+  return (path_length + 1 > 2 ? path_length + 1 : 2) + name_length + 1;
+}
+
+// Looks a program name without '/' up along path_list (PATH's value) as the
+// shell would have, and returns the private copy of what was found, or of
+// the bare name when no entry holds an executable regular file of that
+// name.  Null only when memory runs out.
+static char *find_along_path(const char *name, const char *path_list, bool resolve) {
+  size_t name_length = strlen(name);
+  size_t size = along_path_size(strlen(path_list), name_length);
+
+  char stack_buffer[kStackSearchBuffer];
+  char *heap_buffer = nullptr;
+  char *candidate = stack_buffer;
+  if (size > sizeof stack_buffer) {
+    heap_buffer = (char *)malloc(size);
+    if (heap_buffer == nullptr) return nullptr;
+    candidate = heap_buffer;
+  }
+
+  const char *found = walk_path(name, name_length, path_list, candidate) ? candidate : name;
   char *copy = copy_program_path(found, resolve);
   free(heap_buffer);
   return copy;
+}
+
+char *program_along_path(const char *name) {
+  const char *path_list = getenv("PATH");
+  if (path_list == nullptr) return nullptr;
+  size_t name_length = strlen(name);
+  char *candidate = (char *)malloc(along_path_size(strlen(path_list), name_length));
+  if (candidate == nullptr) return nullptr;
+  if (walk_path(name, name_length, path_list, candidate)) return candidate;
+  free(candidate);
+  return nullptr;
+}
+
+char *running_program_path() {
+#if defined(__linux__)
+  // The kernel's link to the executable it started; readlink does not say
+  // whether it cut the text short, so a full buffer is tried again bigger.
+  for (size_t size = 256; size <= ((size_t)1 << 20); size *= 2) {
+    char *path = (char *)malloc(size);
+    if (path == nullptr) return nullptr;
+    ssize_t length = readlink("/proc/self/exe", path, size);
+    if (length > 0 && (size_t)length < size) {
+      path[length] = '\0';
+      return path;
+    }
+    free(path);
+    if (length <= 0) return nullptr;
+  }
+  return nullptr;
+#elif defined(__FreeBSD__)
+  // FreeBSD: the kernel's record of the executable's path, through the
+  // KERN_PROC_PATHNAME sysctl of this process (-1); /proc is seldom
+  // mounted there.
+  int mib[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PATHNAME, -1};
+  size_t size = 0;
+  if (sysctl(mib, 4, nullptr, &size, nullptr, 0) != 0 || size == 0) return nullptr;
+  char *path = (char *)malloc(size);
+  if (path == nullptr) return nullptr;
+  if (sysctl(mib, 4, path, &size, nullptr, 0) != 0 || size == 0 || path[0] == '\0') {
+    free(path);
+    return nullptr;
+  }
+  path[size - 1] = '\0';
+  return path;
+#else
+  return nullptr;
+#endif
 }
 
 // Where the program lies: a name without '/' is looked for along PATH

@@ -287,3 +287,40 @@ TEST_F(RelocateTest, ResolveRealPathOrCopy) {
 }
 
 }  // namespace
+
+namespace {
+
+// program_along_path finds what relocated_prefix would relocate from, and
+// says so when PATH cannot place the name (null), where relocated_prefix
+// falls back to the bare name.
+TEST_F(RelocateTest, ProgramAlongPath) {
+  File(At("@/a/zov-ar"), 0644);  // not executable: passed over
+  File(At("@/b/zov-ar"), 0755);
+  Dirs(At("@/c"));
+  struct {
+    const char *path;  // null: PATH unset
+    const char *cwd;
+    const char *found;  // null: not placed
+  } cases[] = {
+      {nullptr, "@/b", nullptr},
+      {"@/a:@/b", "@", "@/b/zov-ar"},
+      {"@/a", "@", nullptr},
+      {"@/c:", "@/b", "./zov-ar"},
+      {"", "@/c", nullptr},
+  };
+  for (const auto &k : cases) {
+    SCOPED_TRACE(k.path ? k.path : "(unset)");
+    if (k.path != nullptr)
+      setenv("PATH", At(k.path).c_str(), 1);
+    else
+      unsetenv("PATH");
+    ASSERT_EQ(chdir(At(k.cwd).c_str()), 0);
+    std::optional<std::string> found = take(program_along_path("zov-ar"));
+    if (k.found == nullptr)
+      EXPECT_EQ(found, std::nullopt);
+    else
+      EXPECT_EQ(found, At(k.found));
+  }
+}
+
+}  // namespace

@@ -14,7 +14,32 @@ bool search_trace = false;
 
 void search_path_set_trace(bool flag) { search_trace = flag; }
 
-char *search_path_find(search_path *list, const char *name, int mode) {
+bool is_running_program(const struct stat *st) {
+  // Learnt once, when a lookup first has a candidate to compare: a run that
+  // finds nothing, or never asks, pays nothing.
+  static int known = -1;  // -1: not asked yet; 0: the system cannot tell
+  static dev_t own_device;
+  static ino_t own_inode;
+  if (known < 0) {
+    struct stat own;
+#if defined(__linux__)
+    // The link stat follows is the kernel's own to the executable it
+    // started, whatever name it was started by.
+    known = stat("/proc/self/exe", &own) == 0;
+#else
+    char *path = running_program_path();
+    known = path != nullptr && stat(path, &own) == 0;
+    free(path);
+#endif
+    if (known) {
+      own_device = own.st_dev;
+      own_inode = own.st_ino;
+    }
+  }
+  return known && st->st_dev == own_device && st->st_ino == own_inode;
+}
+
+static char *find(search_path *list, const char *name, int mode, bool pass_over_self) {
   // One buffer that fits every candidate.  Sized in size_t so that no
   // length can wrap it around to something too small.
   size_t name_size = strlen(name) + 1;
@@ -37,8 +62,13 @@ char *search_path_find(search_path *list, const char *name, int mode) {
       memcpy(candidate, dir->dir_text, dir_length);
       memcpy(candidate + dir_length, name, name_size);
       struct stat st;
-      if (stat(candidate, &st) == 0 && !S_ISDIR(st.st_mode) && access(candidate, mode) == 0)
-        return candidate;
+      if (stat(candidate, &st) != 0 || S_ISDIR(st.st_mode) || access(candidate, mode) != 0)
+        continue;
+      if (pass_over_self && is_running_program(&st)) {
+        if (search_trace) fprintf(stderr, "  - passed over: %s is this program itself\n", candidate);
+        continue;
+      }
+      return candidate;
     }
   }
 
@@ -46,6 +76,14 @@ char *search_path_find(search_path *list, const char *name, int mode) {
     fprintf(stderr, "  - failed: no entries in prefix list\n");
   free(candidate);
   return nullptr;
+}
+
+char *search_path_find(search_path *list, const char *name, int mode) {
+  return find(list, name, mode, false);
+}
+
+char *search_path_find_not_self(search_path *list, const char *name, int mode) {
+  return find(list, name, mode, true);
 }
 
 // Links a node for text, which becomes the list's own, in at the front or
@@ -70,9 +108,13 @@ static void check_prefix_length(size_t length) {
 }
 
 void search_path_add(search_path *list, const char *text, bool at_front) {
+  // The copy made here rather than by must_strdup, which would measure
+  // the text once more.
   size_t length = strlen(text);
   check_prefix_length(length);
-  link_prefix(list, must_strdup(text), length, at_front);
+  char *copy = (char *)must_malloc(length + 1);
+  memcpy(copy, text, length + 1);
+  link_prefix(list, copy, length, at_front);
 }
 
 void search_path_append(search_path *list, const char *text) {

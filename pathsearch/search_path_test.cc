@@ -213,3 +213,38 @@ TEST_F(SearchPathTest, TraceOffPrintsNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The running program itself (here: this test) is passed over by
+// search_path_find_not_self, like a missing file, and the search goes on;
+// search_path_find takes it.
+TEST_F(SearchPathTest, NotSelfPassesOverTheRunningProgram) {
+  char *own = running_program_path();
+  if (own == nullptr) GTEST_SKIP() << "this system does not tell a program its own path";
+  std::string self = own;
+  free(own);
+  Dir("self");
+  Dir("other");
+  ASSERT_EQ(symlink(self.c_str(), (root_ + "/self/tool").c_str()), 0);
+  const std::string other = File("other/tool", 0755);
+  search_path_append(&list_, (root_ + "/self/").c_str());
+
+  auto find_not_self = [&] {
+    char *found = search_path_find_not_self(&list_, "tool", X_OK);
+    std::string text = found ? found : "";
+    free(found);
+    return text;
+  };
+  EXPECT_EQ(find_not_self(), "");
+  EXPECT_EQ(Find("tool", X_OK), root_ + "/self/tool");
+
+  search_path_append(&list_, (root_ + "/other/").c_str());
+  search_path_set_trace(true);
+  CaptureStderr();
+  EXPECT_EQ(find_not_self(), other);
+  EXPECT_EQ(GetCapturedStderr(), "Looking for 'tool'\n  - passed over: " + root_ +
+                                     "/self/tool is this program itself\n");
+}
+
+}  // namespace

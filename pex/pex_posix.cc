@@ -415,11 +415,14 @@ pid_t posix_spawn_child(pex_pipeline *pipeline, int flags, const char *executabl
   pid_t pid = -1;
   int vfork_error = 0;
   unsigned delay = 1;
-  for (int attempt = 0; attempt < 4; ++attempt) {
+  const int attempts = 4;
+  for (int attempt = 0; attempt < attempts; ++attempt) {
     pid = start_child(&plan);
     vfork_error = errno;
     environ = saved_environ;
     if (pid > 0) break;
+    // A sleep after the last attempt would only delay the failure.
+    if (attempt + 1 == attempts) break;
     sleep_fully(delay);
     delay *= 2;
   }

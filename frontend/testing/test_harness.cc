@@ -6,6 +6,8 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,7 +83,7 @@ bool env_name_is(const std::string &entry, const char *name) {
   return entry.compare(0, len, name) == 0 && entry.size() > len && entry[len] == '=';
 }
 
-std::vector<std::string> child_environment(const std::vector<std::string> &extra) {
+std::vector<std::string> child_environment(const std::vector<std::string> &extra, bool no_path) {
   std::vector<std::string> env;
   for (char **e = environ; *e != nullptr; ++e) {
     std::string entry = *e;
@@ -92,7 +94,7 @@ std::vector<std::string> child_environment(const std::vector<std::string> &extra
   }
   bool has_path = false;
   for (const std::string &entry : extra) has_path = has_path || env_name_is(entry, "PATH");
-  if (!has_path) env.push_back("PATH=/nonexistent/zov-test-path");
+  if (!has_path && !no_path) env.push_back("PATH=/nonexistent/zov-test-path");
   env.insert(env.end(), extra.begin(), extra.end());
   return env;
 }
@@ -104,16 +106,38 @@ std::vector<char *> pointers(std::vector<std::string> &texts) {
   return result;
 }
 
-// Reads both pipes to their ends without letting either fill up.
-void drain(int out_fd, int err_fd, std::string *out, std::string *err) {
+// Reads both pipes to their ends without letting either fill up.  With a
+// deadline (group > 0), the process group is killed once it has passed;
+// the pipes then reach their ends as its members die.  True when it had to
+// be killed.
+bool drain(int out_fd, int err_fd, std::string *out, std::string *err, pid_t group,
+           int timeout_seconds) {
   pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
   std::string *sinks[2] = {out, err};
   int open_count = 2;
+  bool killed = false;
+  timespec deadline;
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += timeout_seconds;
   while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) {
+    int wait_ms = -1;
+    if (group > 0 && !killed) {
+      timespec now;
+      clock_gettime(CLOCK_MONOTONIC, &now);
+      long left = (deadline.tv_sec - now.tv_sec) * 1000 + (deadline.tv_nsec - now.tv_nsec) / 1000000;
+      if (left <= 0) {
+        kill(-group, SIGKILL);
+        killed = true;
+      } else {
+        wait_ms = (int)left;
+      }
+    }
+    int ready = poll(fds, 2, wait_ms);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       break;
     }
+    if (ready == 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char buffer[4096];
@@ -127,6 +151,7 @@ void drain(int out_fd, int err_fd, std::string *out, std::string *err) {
       }
     }
   }
+  return killed;
 }
 
 }  // namespace
@@ -136,7 +161,7 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
   std::vector<std::string> args = argv;
   std::vector<char *> arg_pointers = pointers(args);
   if (options.empty_argv) arg_pointers.assign(1, nullptr);
-  std::vector<std::string> env = child_environment(options.env);
+  std::vector<std::string> env = child_environment(options.env, options.no_path);
   std::vector<char *> env_pointers = pointers(env);
 
   int out_pipe[2], err_pipe[2];
@@ -153,6 +178,15 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
     int null_fd = open("/dev/null", O_RDONLY);
     if (null_fd >= 0 && null_fd != 0) dup2(null_fd, 0);
     closefrom(3);
+    if (options.timeout_seconds > 0) setpgid(0, 0);
+    if (options.stack_limit > 0) {
+      rlimit limit;
+      getrlimit(RLIMIT_STACK, &limit);
+      limit.rlim_cur = (rlim_t)options.stack_limit;
+      if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < limit.rlim_cur)
+        limit.rlim_cur = limit.rlim_max;
+      if (setrlimit(RLIMIT_STACK, &limit) != 0) _exit(122);
+    }
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(120);
     // An ignored disposition survives exec: that is the point of the option.
     signal(SIGCHLD, options.ignore_sigchld ? SIG_IGN : SIG_DFL);
@@ -162,12 +196,17 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
     execve(path.c_str(), arg_pointers.data(), env_pointers.data());
     _exit(121);
   }
+  // Set from both sides, so the group exists before any kill.
+  if (options.timeout_seconds > 0) setpgid(pid, pid);
   close(out_pipe[1]);
   close(err_pipe[1]);
   run_result result;
-  drain(out_pipe[0], err_pipe[0], &result.out, &result.err);
+  result.timed_out = drain(out_pipe[0], err_pipe[0], &result.out, &result.err,
+                           options.timeout_seconds > 0 ? pid : 0, options.timeout_seconds);
   while (waitpid(pid, &result.wait_status, 0) < 0 && errno == EINTR) {
   }
+  // Whatever of the group is still about (it closed its pipes early).
+  if (options.timeout_seconds > 0) kill(-pid, SIGKILL);
   return result;
 }
 

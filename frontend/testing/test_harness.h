@@ -38,12 +38,26 @@ struct run_options {
   std::string cwd;              // empty: the test's own
   bool ignore_sigchld = false;  // start the child with SIGCHLD set to SIG_IGN
   bool empty_argv = false;      // exec with an empty argument vector
+  bool no_path = false;         // PATH not set at all (env must not set it either)
+  // For a program that might start itself again and again.  Both bounds
+  // hold for root, whom RLIMIT_NPROC does not stop:
+  //  - stack_limit (bytes, 0: unchanged) becomes RLIMIT_STACK, which on
+  //    Linux caps what the argument vector of every exec below it may
+  //    hold at a quarter of it (but at least 128 KiB), so a chain that
+  //    lengthens its argument vector at each step ends within a bounded
+  //    number of steps;
+  //  - timeout_seconds (0: none) runs the program in a process group of
+  //    its own, which is killed whole (SIGKILL) when it has not ended by
+  //    then.
+  unsigned long stack_limit = 0;
+  int timeout_seconds = 0;
 };
 
 struct run_result {
   int wait_status = 0;
   std::string out;
   std::string err;
+  bool timed_out = false;  // killed after run_options::timeout_seconds
   bool exited() const;
   int exit_code() const;  // -1 unless exited
 };
