@@ -5,6 +5,7 @@
 // Everything here uses the system allocator and turns every failure into a
 // null result: the caller then keeps its configured directory.
 
+#include <errno.h>
 #include <limits.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -97,7 +98,61 @@ char **split_path_components(const char *path, int32_t *count) {
   return components;
 }
 
+// Whether the component that starts at text is "." or "..".
+static bool is_dot_component(const char *text) {
+  if (text[0] != '.') return false;
+  if (text[1] == '\0' || text[1] == '/') return true;
+  return text[1] == '.' && (text[2] == '\0' || text[2] == '/');
+}
+
+// The canonical form of the usual program path, one that is absolute and
+// free of symbolic links, "." and "..": /usr/local/bin/zov-ar.  That form
+// is the path itself with each run of '/' made one, and whether the path
+// is of that kind is settled by the one readlink per component that
+// realpath makes as well ("not a link" for every one), without realpath's
+// own work on the text (some 200 instructions per component in musl's).
+// Anything else gives null, and realpath then settles it from the start:
+// a link, a missing or unreachable component, a file where a directory
+// belongs, a relative path, "." or "..", a trailing '/', a path too long.
+// So the answer is always realpath's.
+static char *plain_real_path(const char *path) {
+  if (path[0] != '/') return nullptr;
+  size_t length = strlen(path);
+  if (length >= PATH_MAX) return nullptr;
+  char *result = (char *)malloc(length + 1);
+  if (result == nullptr) return nullptr;
+
+  // One pass: each component is copied behind one '/' and, with the text
+  // so far terminated, checked to be no link.
+  size_t n = 0;
+  const char *p = path;
+  for (;;) {
+    while (*p == '/') p++;
+    // A trailing '/' (or the root alone) asks for a directory: realpath's.
+    if (*p == '\0' || is_dot_component(p)) {
+      free(result);
+      return nullptr;
+    }
+    result[n++] = '/';
+    while (*p != '/' && *p != '\0') result[n++] = *p++;
+    result[n] = '\0';
+    char target;
+    if (readlink(result, &target, 1) >= 0 || errno != EINVAL) {
+      free(result);
+      return nullptr;
+    }
+    if (*p == '\0') break;
+  }
+  // Exactly the length of the text, as a copy would be.
+  if (n < length) {
+    char *shrunk = (char *)realloc(result, n + 1);
+    if (shrunk != nullptr) result = shrunk;
+  }
+  return result;
+}
+
 char *resolve_real_path(const char *path) {
+  if (char *plain = plain_real_path(path)) return plain;
   // realpath allocates the result itself, rather than filling a PATH_MAX
   // buffer on the stack (4 KiB on Linux, fresh stack pages touched) that
   // would then be copied once more.  The result can be no longer either
@@ -134,8 +189,8 @@ static char *find_along_path(const char *name, const char *path_list, bool resol
   const char *found = name;
   const char *entry = path_list;
   for (;;) {
-    const char *end = strchr(entry, ':');
-    size_t length = end != nullptr ? (size_t)(end - entry) : strlen(entry);
+    size_t length = strcspn(entry, ":");
+    const char *end = entry[length] == ':' ? entry + length : nullptr;
     // An empty entry is the current directory.
     if (length == 0) {
       memcpy(candidate, "./", 2);
@@ -178,9 +233,10 @@ static char *locate_program(const char *progname, bool resolve) {
 // the texts in place rather than on component lists: the components of a
 // path joined in order give back the path byte for byte, so equal lists of
 // leading components are equal leading texts that end where a component
-// ends.
-static char *relocate_located(const char *program_path, const char *bin_dir,
-                              const char *target_dir) {
+// ends.  The lengths of the program's path and of bin_dir come measured,
+// once for all the targets.
+static char *relocate_located(const char *program_path, size_t path_length, const char *bin_dir,
+                              size_t bin_length, const char *target_dir) {
   // A program path with no components at all (an empty name) cannot be
   // located.
   if (*program_path == '\0') return nullptr;
@@ -188,13 +244,13 @@ static char *relocate_located(const char *program_path, const char *bin_dir,
   // The program's directory: every component but the last, whatever the
   // last one holds.  Back over the last component's run of '/', if any,
   // then over its text.
-  size_t dir_length = strlen(program_path);
+  size_t dir_length = path_length;
   while (dir_length > 0 && program_path[dir_length - 1] == '/') dir_length--;
   while (dir_length > 0 && program_path[dir_length - 1] != '/') dir_length--;
 
   // The program lies in the configured bin directory itself: the
   // configured directories stand.
-  if (strlen(bin_dir) == dir_length && memcmp(program_path, bin_dir, dir_length) == 0)
+  if (bin_length == dir_length && memcmp(program_path, bin_dir, dir_length) == 0)
     return nullptr;
 
   // The leading components bin_dir and target_dir share end at the last
@@ -236,9 +292,11 @@ static void relocate(const char *progname, const char *bin_dir, const char *cons
 
   char *program_path = locate_program(progname, resolve);
   if (program_path == nullptr) return;
+  size_t path_length = strlen(program_path);
+  size_t bin_length = strlen(bin_dir);
   for (int i = 0; i < count; i++)
     if (target_dirs[i] != nullptr)
-      results[i] = relocate_located(program_path, bin_dir, target_dirs[i]);
+      results[i] = relocate_located(program_path, path_length, bin_dir, bin_length, target_dirs[i]);
   free(program_path);
 }
 
