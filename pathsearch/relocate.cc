@@ -219,7 +219,10 @@ static char *find_along_path(const char *name, const char *path_list, bool resol
 // (when PATH is set), any other is taken as it stands.  Null only when
 // memory runs out.
 static char *locate_program(const char *progname, bool resolve) {
-  if (base_name(progname) == progname) {
+  // No '/' at all is the same test as a base name that is the whole name,
+  // but stops at the first '/', which is the first byte of an absolute
+  // path, instead of looking for the last.
+  if (strchr(progname, '/') == nullptr) {
     // PATH is read only for a bare name: with a directory part it plays no
     // part, and a run from an explicit path (the usual case) skips the
     // environment scan.
