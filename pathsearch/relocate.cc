@@ -107,48 +107,40 @@ static bool is_dot_component(const char *text) {
 
 // The canonical form of the usual program path, one that is absolute and
 // free of symbolic links, "." and "..": /usr/local/bin/zov-ar.  That form
-// is the path itself with each run of '/' made one, and whether the path
-// is of that kind is settled by the one readlink per component that
-// realpath makes as well ("not a link" for every one), without realpath's
-// own work on the text (some 200 instructions per component in musl's).
-// Anything else gives null, and realpath then settles it from the start:
-// a link, a missing or unreachable component, a file where a directory
-// belongs, a relative path, "." or "..", a trailing '/', a path too long.
-// So the answer is always realpath's.
+// is the path itself, and whether the path is of that kind is settled by
+// the one readlink per component that realpath makes as well ("not a
+// link" for every one), without realpath's own work on the text (some 200
+// instructions per component in musl's).  Anything else gives null, and
+// realpath then settles it from the start: a link, a missing or
+// unreachable component, a file where a directory belongs, a relative
+// path, "." or "..", a run of '/' or a trailing one, a path too long.  So
+// the answer is always realpath's.
 static char *plain_real_path(const char *path) {
   if (path[0] != '/') return nullptr;
   size_t length = strlen(path);
   if (length >= PATH_MAX) return nullptr;
   char *result = (char *)malloc(length + 1);
   if (result == nullptr) return nullptr;
+  memcpy(result, path, length + 1);
 
-  // One pass: each component is copied behind one '/' and, with the text
-  // so far terminated, checked to be no link.
-  size_t n = 0;
-  const char *p = path;
+  // Each leading part in turn, cut off in place at the '/' after it, then
+  // the whole; end is at the '/' before the component.
+  size_t end = 0;
   for (;;) {
-    while (*p == '/') p++;
-    // A trailing '/' (or the root alone) asks for a directory: realpath's.
-    if (*p == '\0' || is_dot_component(p)) {
-      free(result);
-      return nullptr;
-    }
-    result[n++] = '/';
-    while (*p != '/' && *p != '\0') result[n++] = *p++;
-    result[n] = '\0';
+    const char *component = result + end + 1;
+    if (*component == '\0' || *component == '/' || is_dot_component(component)) break;
+    end++;
+    while (result[end] != '/' && result[end] != '\0') end++;
+    char cut = result[end];
+    result[end] = '\0';
     char target;
-    if (readlink(result, &target, 1) >= 0 || errno != EINVAL) {
-      free(result);
-      return nullptr;
-    }
-    if (*p == '\0') break;
+    bool plain = readlink(result, &target, 1) < 0 && errno == EINVAL;
+    result[end] = cut;
+    if (!plain) break;
+    if (cut == '\0') return result;
   }
-  // Exactly the length of the text, as a copy would be.
-  if (n < length) {
-    char *shrunk = (char *)realloc(result, n + 1);
-    if (shrunk != nullptr) result = shrunk;
-  }
-  return result;
+  free(result);
+  return nullptr;
 }
 
 char *resolve_real_path(const char *path) {
