@@ -43,6 +43,11 @@ function(zov_musl_unavailable_reason out)
 endfunction()
 
 if(ZOV_STATIC_PROGRAMS AND ZOV_MUSL)
+  # A spec file found earlier that has gone (musl-tools removed) is looked
+  # for again.
+  if(ZOV_MUSL_SPECS AND NOT EXISTS "${ZOV_MUSL_SPECS}")
+    set(ZOV_MUSL_SPECS "" CACHE FILEPATH "musl's gcc spec file" FORCE)
+  endif()
   if(NOT ZOV_MUSL_SPECS AND CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT CMAKE_CROSSCOMPILING)
     # Debian puts musl beside the multiarch directories, under the
     # architecture's musl triple: x86_64-linux-gnu becomes x86_64-linux-musl.
@@ -84,7 +89,13 @@ if(ZOV_STATIC_PROGRAMS AND ZOV_MUSL)
       -isystem ${ZOV_MUSL_KERNEL_HEADERS_IN_USE} -DZOV_LIBC_MUSL)
     set(ZOV_MUSL_LINK_OPTIONS -specs=${ZOV_MUSL_SPECS} -static)
     # Proof that the pieces fit before anything relies on them: the headers
-    # the engine takes from the kernel, musl's, and a static link.
+    # the engine takes from the kernel, musl's, and a static link.  Made
+    # again whenever the pieces change; a failed proof is made again at
+    # every configure.
+    set(musl_pieces "${ZOV_MUSL_SPECS}|${ZOV_MUSL_KERNEL_HEADERS_IN_USE}")
+    if(NOT ZOV_MUSL_PROVEN STREQUAL musl_pieces)
+      unset(musl_works CACHE)
+    endif()
     try_compile(musl_works
       SOURCE_FROM_CONTENT musl_check.cc [=[
 #include <linux/sched.h>
@@ -95,7 +106,11 @@ int main() { return printf("%d\n", (int)SYS_clone3) < 0; }
       COMPILE_DEFINITIONS ${ZOV_MUSL_COMPILE_OPTIONS} -fno-exceptions -fno-rtti
       LINK_OPTIONS ${ZOV_MUSL_LINK_OPTIONS}
       OUTPUT_VARIABLE musl_check_output)
-    if(NOT musl_works)
+    if(musl_works)
+      set(ZOV_MUSL_PROVEN "${musl_pieces}" CACHE INTERNAL "")
+    else()
+      unset(musl_works CACHE)
+      set(ZOV_MUSL_PROVEN "" CACHE INTERNAL "")
       set(musl_reason "a static test program does not build with ${ZOV_MUSL_SPECS}")
     endif()
   endif()
