@@ -170,4 +170,22 @@ function(zov_link_musl_program name)
   target_link_libraries(${name} PRIVATE zov_programs_musl)
   target_link_options(${name} PRIVATE ${ZOV_MUSL_LINK_OPTIONS})
   set_target_properties(${name} PROPERTIES LINKER_LANGUAGE C)
+  set_property(GLOBAL APPEND PROPERTY ZOV_MUSL_PROGRAMS ${name})
+endfunction()
+
+# A test that every program made a musl program (installed, test,
+# integration and benchmark variants alike) came out static musl: called
+# once every program exists.
+function(zov_add_musl_programs_test)
+  get_property(programs GLOBAL PROPERTY ZOV_MUSL_PROGRAMS)
+  if(NOT programs)
+    return()
+  endif()
+  set(files)
+  foreach(program IN LISTS programs)
+    list(APPEND files $<TARGET_FILE:${program}>)
+  endforeach()
+  add_test(NAME musl_programs_are_static_musl
+    COMMAND ${CMAKE_COMMAND} "-DPROGRAMS=${files}"
+      -P ${PROJECT_SOURCE_DIR}/frontend/testing/check_static_musl.cmake)
 endfunction()
