@@ -20,17 +20,21 @@
 extern char **environ;
 
 extern "C" char *getenv(const char *name) {
-  size_t length = 0;
-  while (name[length] != '\0' && name[length] != '=') length++;
-  if (length == 0 || name[length] != '\0' || environ == nullptr) return nullptr;
+  if (name[0] == '\0' || environ == nullptr) return nullptr;
   for (char **entry = environ; *entry != nullptr; entry++) {
     const char *text = *entry;
     if (text[0] != name[0]) continue;
     // Stops at the first difference, so never beyond the end of a shorter
     // entry: its terminator differs from the name's byte there.
     size_t same = 1;
-    while (same < length && text[same] == name[same]) same++;
-    if (same == length && text[length] == '=') return const_cast<char *>(text + length + 1);
+    while (name[same] != '\0' && text[same] == name[same]) same++;
+    if (name[same] == '\0' && text[same] == '=') {
+      // Only now, for a name that matched: one that holds '=' names no
+      // variable.
+      for (const char *p = name; *p != '\0'; p++)
+        if (*p == '=') return nullptr;
+      return const_cast<char *>(text + same + 1);
+    }
   }
   return nullptr;
 }

@@ -130,7 +130,10 @@ static char *plain_real_path(const char *path) {
     const char *component = result + end + 1;
     if (*component == '\0' || *component == '/' || is_dot_component(component)) break;
     end++;
-    while (result[end] != '/' && result[end] != '\0') end++;
+    // Most bytes of a name lie above '/' (letters, digits, '_'): one
+    // comparison passes those.
+    for (unsigned char c; (c = (unsigned char)result[end]) > '/' || (c != '/' && c != '\0');)
+      end++;
     char cut = result[end];
     result[end] = '\0';
     char target;
