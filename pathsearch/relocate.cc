@@ -256,11 +256,19 @@ static char *relocate_located(const char *program_path, size_t path_length, cons
   // both: after a run of '/' (which goes on in neither), or at the end of
   // both.  With no component in common there is no way from one to the
   // other.
-  size_t shared = 0;
+  // First how far they agree, then back from there to the last such end.
   size_t i = 0;
-  for (; bin_dir[i] != '\0' && bin_dir[i] == target_dir[i]; i++)
-    if (bin_dir[i] == '/' && bin_dir[i + 1] != '/' && target_dir[i + 1] != '/') shared = i + 1;
-  if (bin_dir[i] == '\0' && target_dir[i] == '\0') shared = i;
+  while (bin_dir[i] != '\0' && bin_dir[i] == target_dir[i]) i++;
+  size_t shared = 0;
+  if (bin_dir[i] == '\0' && target_dir[i] == '\0') {
+    shared = i;
+  } else {
+    for (size_t j = i; j-- > 0;)
+      if (bin_dir[j] == '/' && bin_dir[j + 1] != '/' && target_dir[j + 1] != '/') {
+        shared = j + 1;
+        break;
+      }
+  }
   if (shared == 0) return nullptr;
 
   // One "../" out of each bin component below the shared part.  These all
