@@ -14,8 +14,13 @@
 # runtime.  musl has no kernel headers of its own: a directory with the
 # host's linux/, asm/ and asm-generic/ (and nothing of glibc's) stands in.
 #
-# Sets ZOV_PROGRAMS_MUSL (ON when the programs are musl programs) and, for
-# zov_add_frontend_program, the function zov_link_musl_program.
+# Sets ZOV_PROGRAMS_MUSL (ON when the programs are musl programs), and
+# defines zov_add_musl_program_library (the program code built for musl),
+# zov_link_musl_program (for zov_add_frontend_program) and
+# zov_add_musl_programs_test.  Whatever keeps musl from being used (not
+# Linux, cross-compiling, other compilers, no musl-tools, flags such as a
+# sanitizer's that a static musl program cannot take) leaves the programs
+# with the toolchain's own C library, and configure says why, once.
 
 option(ZOV_MUSL "Link the static programs against musl where musl-tools is installed" ON)
 set(ZOV_MUSL_SPECS "" CACHE FILEPATH
