@@ -361,6 +361,46 @@ TEST_F(Frontend, EmptyArgumentVector) {
   }
 }
 
+// ZOV_EXEC_PREFIX is taken by its whole name only: names that it begins
+// with or that begin with it are other variables.  (The static musl
+// programs bring their own environment lookup.)
+TEST_F(Frontend, ExecPrefixIsFoundByItsWholeName) {
+  tree.complete("zov-nm", "nm");
+  install_tree elsewhere{tmp.path() + "/elsewhere"};
+  std::string path = elsewhere.add_program("zov-nm");
+  std::string right = tree.bin() + "/";
+  std::string wrong = tmp.path() + "/nothing/";
+  const std::vector<std::string> decoys_right = {
+      "ZOV_EXEC_PREFI=" + right, "ZOV_EXEC_PREFIXX=" + right, "ZOV_EXEC_PREFIX_=" + right,
+      "zov_exec_prefix=" + right, "ZOV_EXEC_PREFIX" /* no '=' */};
+  const std::vector<std::string> decoys_wrong = {
+      "ZOV_EXEC_PREFI=" + wrong, "ZOV_EXEC_PREFIXX=" + wrong, "ZOV_EXEC_PREFIX_=" + wrong};
+  struct {
+    const char *what;
+    std::vector<std::string> env;
+    bool found;
+  } cases[] = {
+      {"only names like it", decoys_right, false},
+      {"the name behind names like it", concat(decoys_wrong, {"ZOV_EXEC_PREFIX=" + right}), true},
+      {"the name before names like it", concat({"ZOV_EXEC_PREFIX=" + right}, decoys_wrong), true},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    run_options options;
+    options.env = c.env;
+    run_result r = run(path, {path}, options);
+    if (c.found) {
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(r.exit_code(), 0);
+      EXPECT_EQ(tool_saw().args,
+                std::vector<std::string>({tree.tool_text("nm"), "--plugin", tree.plugin_text()}));
+    } else {
+      EXPECT_EQ(r.err, path + ": Cannot find plugin 'libqel_plugin.so'\n");
+      EXPECT_EQ(r.exit_code(), 1);
+    }
+  }
+}
+
 // The "home" variant lives in the configured bin directory, beside a tool
 // and plugin put in its configured tree at build time.
 TEST_F(Frontend, ConfiguredDirectoriesWhenNotRelocated) {

@@ -12,8 +12,10 @@
 // the static region is used up.
 //
 // A statically linked program may supply the allocation functions itself
-// (glibc documents this; elsewhere the C library's allocator is kept and
-// this file compiles to nothing).  The C library's own start-up and
+// (glibc documents this, and musl, whose static programs are built with
+// ZOV_LIBC_MUSL, takes them as well: its own allocator is then never
+// linked; elsewhere the C library's allocator is kept and this file
+// compiles to nothing).  The C library's own start-up and
 // functions (strdup, realpath, ...) then allocate here too.  Every
 // function of the family is defined, so that nothing pulls in the
 // library's allocator beside this one.
@@ -31,7 +33,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#ifdef __GLIBC__
+#if defined(__GLIBC__) || defined(ZOV_LIBC_MUSL)
 
 namespace {
 
@@ -203,4 +205,4 @@ size_t malloc_usable_size(void *block) { return block == nullptr ? 0 : header_of
 
 }  // extern "C"
 
-#endif  // __GLIBC__
+#endif  // __GLIBC__ || ZOV_LIBC_MUSL

@@ -3,6 +3,7 @@
 // to the running program.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 #include <sys/stat.h>
 
@@ -16,6 +17,9 @@
 struct search_dir {
   char *dir_text;
   search_dir *next_dir;
+  // strlen(dir_text), noted when the node is linked in: every lookup
+  // copies the text, and would otherwise measure it first.
+  size_t dir_len;
 };
 
 struct search_path {

@@ -5,6 +5,7 @@
 // Everything here uses the system allocator and turns every failure into a
 // null result: the caller then keeps its configured directory.
 
+#include <errno.h>
 #include <limits.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -102,7 +103,56 @@ char **split_path_components(const char *path, int32_t *count) {
   return components;
 }
 
+// Whether the component that starts at text is "." or "..".
+static bool is_dot_component(const char *text) {
+  if (text[0] != '.') return false;
+  if (text[1] == '\0' || text[1] == '/') return true;
+  return text[1] == '.' && (text[2] == '\0' || text[2] == '/');
+}
+
+// The canonical form of the usual program path, one that is absolute and
+// free of symbolic links, "." and "..": /usr/local/bin/zov-ar.  That form
+// is the path itself, and whether the path is of that kind is settled by
+// the one readlink per component that realpath makes as well ("not a
+// link" for every one), without realpath's own work on the text (some 200
+// instructions per component in musl's).  Anything else gives null, and
+// realpath then settles it from the start: a link, a missing or
+// unreachable component, a file where a directory belongs, a relative
+// path, "." or "..", a run of '/' or a trailing one, a path too long.  So
+// the answer is always realpath's.
+static char *plain_real_path(const char *path) {
+  if (path[0] != '/') return nullptr;
+  size_t length = strlen(path);
+  if (length >= PATH_MAX) return nullptr;
+  char *result = (char *)malloc(length + 1);
+  if (result == nullptr) return nullptr;
+  memcpy(result, path, length + 1);
+
+  // Each leading part in turn, cut off in place at the '/' after it, then
+  // the whole; end is at the '/' before the component.
+  size_t end = 0;
+  for (;;) {
+    const char *component = result + end + 1;
+    if (*component == '\0' || *component == '/' || is_dot_component(component)) break;
+    end++;
+    // Most bytes of a name lie above '/' (letters, digits, '_'): one
+    // comparison passes those.
+    for (unsigned char c; (c = (unsigned char)result[end]) > '/' || (c != '/' && c != '\0');)
+      end++;
+    char cut = result[end];
+    result[end] = '\0';
+    char target;
+    bool plain = readlink(result, &target, 1) < 0 && errno == EINVAL;
+    result[end] = cut;
+    if (!plain) break;
+    if (cut == '\0') return result;
+  }
+  free(result);
+  return nullptr;
+}
+
 char *resolve_real_path(const char *path) {
+  if (char *plain = plain_real_path(path)) return plain;
   // realpath allocates the result itself, rather than filling a PATH_MAX
   // buffer on the stack (4 KiB on Linux, fresh stack pages touched) that
   // would then be copied once more.  The result can be no longer either
@@ -125,8 +175,8 @@ static bool walk_path(const char *name, size_t name_length, const char *path_lis
                       char *candidate) {
   const char *entry = path_list;
   for (;;) {
-    const char *end = strchr(entry, ':');
-    size_t length = end != nullptr ? (size_t)(end - entry) : strlen(entry);
+    size_t length = strcspn(entry, ":");
+    const char *end = entry[length] == ':' ? entry + length : nullptr;
     // An empty entry is the current directory.
     if (length == 0) {
       memcpy(candidate, "./", 2);
@@ -224,7 +274,10 @@ char *running_program_path() {
 // (when PATH is set), any other is taken as it stands.  Null only when
 // memory runs out.
 static char *locate_program(const char *progname, bool resolve) {
-  if (base_name(progname) == progname) {
+  // No '/' at all is the same test as a base name that is the whole name,
+  // but stops at the first '/', which is the first byte of an absolute
+  // path, instead of looking for the last.
+  if (strchr(progname, '/') == nullptr) {
     // PATH is read only for a bare name: with a directory part it plays no
     // part, and a run from an explicit path (the usual case) skips the
     // environment scan.
@@ -238,9 +291,10 @@ static char *locate_program(const char *progname, bool resolve) {
 // the texts in place rather than on component lists: the components of a
 // path joined in order give back the path byte for byte, so equal lists of
 // leading components are equal leading texts that end where a component
-// ends.
-static char *relocate_located(const char *program_path, const char *bin_dir,
-                              const char *target_dir) {
+// ends.  The lengths of the program's path and of bin_dir come measured,
+// once for all the targets.
+static char *relocate_located(const char *program_path, size_t path_length, const char *bin_dir,
+                              size_t bin_length, const char *target_dir) {
   // A program path with no components at all (an empty name) cannot be
   // located.
   if (*program_path == '\0') return nullptr;
@@ -248,13 +302,13 @@ static char *relocate_located(const char *program_path, const char *bin_dir,
   // The program's directory: every component but the last, whatever the
   // last one holds.  Back over the last component's run of '/', if any,
   // then over its text.
-  size_t dir_length = strlen(program_path);
+  size_t dir_length = path_length;
   while (dir_length > 0 && program_path[dir_length - 1] == '/') dir_length--;
   while (dir_length > 0 && program_path[dir_length - 1] != '/') dir_length--;
 
   // The program lies in the configured bin directory itself: the
   // configured directories stand.
-  if (strlen(bin_dir) == dir_length && memcmp(program_path, bin_dir, dir_length) == 0)
+  if (bin_length == dir_length && memcmp(program_path, bin_dir, dir_length) == 0)
     return nullptr;
 
   // The leading components bin_dir and target_dir share end at the last
@@ -262,11 +316,19 @@ static char *relocate_located(const char *program_path, const char *bin_dir,
   // both: after a run of '/' (which goes on in neither), or at the end of
   // both.  With no component in common there is no way from one to the
   // other.
-  size_t shared = 0;
+  // First how far they agree, then back from there to the last such end.
   size_t i = 0;
-  for (; bin_dir[i] != '\0' && bin_dir[i] == target_dir[i]; i++)
-    if (bin_dir[i] == '/' && bin_dir[i + 1] != '/' && target_dir[i + 1] != '/') shared = i + 1;
-  if (bin_dir[i] == '\0' && target_dir[i] == '\0') shared = i;
+  while (bin_dir[i] != '\0' && bin_dir[i] == target_dir[i]) i++;
+  size_t shared = 0;
+  if (bin_dir[i] == '\0' && target_dir[i] == '\0') {
+    shared = i;
+  } else {
+    for (size_t j = i; j-- > 0;)
+      if (bin_dir[j] == '/' && bin_dir[j + 1] != '/' && target_dir[j + 1] != '/') {
+        shared = j + 1;
+        break;
+      }
+  }
   if (shared == 0) return nullptr;
 
   // One "../" out of each bin component below the shared part.  These all
@@ -296,9 +358,11 @@ static void relocate(const char *progname, const char *bin_dir, const char *cons
 
   char *program_path = locate_program(progname, resolve);
   if (program_path == nullptr) return;
+  size_t path_length = strlen(program_path);
+  size_t bin_length = strlen(bin_dir);
   for (int i = 0; i < count; i++)
     if (target_dirs[i] != nullptr)
-      results[i] = relocate_located(program_path, bin_dir, target_dirs[i]);
+      results[i] = relocate_located(program_path, path_length, bin_dir, bin_length, target_dirs[i]);
   free(program_path);
 }
 

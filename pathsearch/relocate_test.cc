@@ -324,3 +324,42 @@ TEST_F(RelocateTest, ProgramAlongPath) {
 }
 
 }  // namespace
+
+// resolve_real_path settles link-free absolute paths itself and leaves the
+// rest to realpath: either way the answer must be realpath's, or the copy
+// of the argument where realpath fails.
+TEST_F(RelocateTest, ResolveRealPathAgreesWithRealpath) {
+  ASSERT_EQ(mkdir((root_ + "/d").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir((root_ + "/d/e").c_str(), 0755), 0);
+  File(root_ + "/d/f", 0755);
+  ASSERT_EQ(symlink("d", (root_ + "/dl").c_str()), 0);
+  ASSERT_EQ(symlink("f", (root_ + "/d/fl").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", (root_ + "/d/dangling").c_str()), 0);
+  const char *cases[] = {
+      "@/d/f",         // link-free file
+      "@//d///f",      // runs of '/'
+      "@/d/e",         // a directory
+      "@/d/e/",        // a directory with a trailing '/'
+      "@/d/f/",        // a file with a trailing '/': not a directory
+      "@/d/f/x",       // a file where a directory belongs
+      "@/d/missing",   // no such file
+      "@/missing/f",   // no such directory
+      "@/dl/f",        // a link in the middle
+      "@/d/fl",        // a link at the end
+      "@/d/dangling",  // a link to nothing
+      "@/d/./f",       // "."
+      "@/d/e/../f",    // ".."
+      "@/d/f/..",      // ".." after a file
+      "@/d/.hidden",   // a name that starts with a dot, missing
+      "@/d/...",       // "..." is a name, missing
+      "/",             // the root
+      "//",
+  };
+  for (const char *text : cases) {
+    std::string path = At(text);
+    char *expected = realpath(path.c_str(), nullptr);
+    std::string want = expected != nullptr ? expected : path;
+    free(expected);
+    EXPECT_EQ(take(resolve_real_path(path.c_str())), want) << path;
+  }
+}

@@ -58,9 +58,8 @@ static char *find(search_path *list, const char *name, int mode, bool pass_over_
     if (search_trace) fprintf(stderr, "  - failed to locate using absolute path\n");
   } else {
     for (search_dir *dir = list->head; dir != nullptr; dir = dir->next_dir) {
-      size_t dir_length = strlen(dir->dir_text);
-      memcpy(candidate, dir->dir_text, dir_length);
-      memcpy(candidate + dir_length, name, name_size);
+      memcpy(candidate, dir->dir_text, dir->dir_len);
+      memcpy(candidate + dir->dir_len, name, name_size);
       struct stat st;
       if (stat(candidate, &st) != 0 || S_ISDIR(st.st_mode) || access(candidate, mode) != 0)
         continue;
@@ -97,6 +96,7 @@ static void link_prefix(search_path *list, char *text, size_t length, bool at_fr
 
   search_dir *node = (search_dir *)must_malloc(sizeof(search_dir));
   node->dir_text = text;
+  node->dir_len = length;
   node->next_dir = *place;
   *place = node;
 }
@@ -133,8 +133,10 @@ void search_path_from_string(const char *text, search_path *list) {
   // rather than in a work buffer that would then be copied once more.
   const char *start = text;
   for (;;) {
-    const char *end = strchr(start, ':');
-    size_t length = end != nullptr ? (size_t)(end - start) : strlen(start);
+    // One pass to the separator or the end, not a search and then a
+    // measure of the last entry.
+    size_t length = strcspn(start, ":");
+    const char *end = start[length] == ':' ? start + length : nullptr;
     bool add_slash = length > 0 && start[length - 1] != '/';
     size_t prefix_length = length == 0 ? 2 : length + add_slash;
     check_prefix_length(prefix_length);

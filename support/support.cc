@@ -69,19 +69,29 @@ const char *errno_text(int errnum) {
 }
 
 // The two passes every joiner is made of.  Each walks its own copy of the
-// argument list, up to the null end marker.
+// argument list, up to the null end marker.  The first pass notes the
+// lengths of the first few parts, so that the second copies those without
+// measuring them again (a join has two or three parts as a rule, and its
+// texts are whole paths).
 
-static size_t join_length(const char *first, va_list args) {
+constexpr int kNotedLengths = 8;
+
+static size_t join_length(const char *first, va_list args, size_t *noted) {
   size_t total = 0;
-  for (const char *part = first; part != nullptr; part = va_arg(args, const char *))
-    total += strlen(part);
+  int index = 0;
+  for (const char *part = first; part != nullptr; part = va_arg(args, const char *), index++) {
+    size_t length = strlen(part);
+    if (noted != nullptr && index < kNotedLengths) noted[index] = length;
+    total += length;
+  }
   return total;
 }
 
-static char *join_copy(char *dest, const char *first, va_list args) {
+static char *join_copy(char *dest, const char *first, va_list args, const size_t *noted) {
   char *end = dest;
-  for (const char *part = first; part != nullptr; part = va_arg(args, const char *)) {
-    size_t length = strlen(part);
+  int index = 0;
+  for (const char *part = first; part != nullptr; part = va_arg(args, const char *), index++) {
+    size_t length = noted != nullptr && index < kNotedLengths ? noted[index] : strlen(part);
     memcpy(end, part, length);
     end += length;
   }
@@ -92,7 +102,7 @@ static char *join_copy(char *dest, const char *first, va_list args) {
 size_t str_join_length(const char *first, ...) {
   va_list args;
   va_start(args, first);
-  size_t total = join_length(first, args);
+  size_t total = join_length(first, args, nullptr);
   va_end(args);
   return total;
 }
@@ -101,7 +111,7 @@ char *str_join_into(char *dest, ...) {
   va_list args;
   va_start(args, dest);
   const char *first = va_arg(args, const char *);
-  join_copy(dest, first, args);
+  join_copy(dest, first, args, nullptr);
   va_end(args);
   return dest;
 }
@@ -109,20 +119,21 @@ char *str_join_into(char *dest, ...) {
 char *str_join_shared(const char *first, ...) {
   va_list args;
   va_start(args, first);
-  join_copy(str_join_buffer, first, args);
+  join_copy(str_join_buffer, first, args, nullptr);
   va_end(args);
   return str_join_buffer;
 }
 
 char *str_join(const char *first, ...) {
   va_list args;
+  size_t noted[kNotedLengths];
   va_start(args, first);
-  size_t total = join_length(first, args);
+  size_t total = join_length(first, args, noted);
   va_end(args);
 
   char *result = (char *)must_malloc(total + 1);
   va_start(args, first);
-  join_copy(result, first, args);
+  join_copy(result, first, args, noted);
   va_end(args);
   return result;
 }
@@ -131,13 +142,14 @@ char *str_rejoin(char *old, ...) {
   va_list args;
   va_start(args, old);
   const char *first = va_arg(args, const char *);
-  size_t total = join_length(first, args);
+  size_t noted[kNotedLengths];
+  size_t total = join_length(first, args, noted);
   va_end(args);
 
   char *result = (char *)must_malloc(total + 1);
   va_start(args, old);
   first = va_arg(args, const char *);
-  join_copy(result, first, args);
+  join_copy(result, first, args, noted);
   va_end(args);
   // Only now: old may be one of the parts just copied.
   free(old);
