@@ -43,6 +43,8 @@
 // clone3 with CLONE_CLEAR_SIGHAND (Linux 5.5) on the architectures whose
 // system call convention is spelled out below.  Not under AddressSanitizer,
 // whose bookkeeping of the shared stack knows vfork but not a raw clone3.
+// FreeBSD has no clone3, and its vfork is a true one (the parent's memory
+// shared, the parent suspended), so it takes the plain vfork path below.
 #if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
 #include <linux/sched.h>
 #include <sys/syscall.h>
@@ -61,6 +63,7 @@
 #include "pex/pex_backend.h"
 #include "support/support.h"
 
+// Declared by no header on FreeBSD (POSIX leaves it to the program).
 extern char **environ;
 
 namespace {
@@ -68,6 +71,7 @@ namespace {
 // Moves a new descriptor that landed on 0, 1 or 2 (the caller had closed
 // them) above them, keeping it close-on-exec.  Returns the descriptor in
 // use, or -1 with errno set and the original closed.
+// F_DUPFD_CLOEXEC, like pipe2 below, is in FreeBSD from 10.0 on.
 int move_above_standard(int fd) {
   if (fd < 0 || fd > 2) return fd;
   int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
@@ -191,17 +195,19 @@ size_t text_length(const char *text) {
   return length;
 }
 
-// The text of an error number without strerror, which may translate
-// (locks, allocation) and so is not safe in the vfork child.  Formats the
-// "undocumented error #N" fallback itself into the caller's buffer.
-const char *child_error_text(int errnum, char buffer[32]) {
+}  // namespace
+
+// Without strerror, which may translate (locks, allocation) and so is not
+// safe in the vfork child.  Formats the "undocumented error #N" fallback
+// itself into the caller's buffer.
+const char *pex_child_error_text(int errnum, char buffer[32]) {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
   const char *text = strerrordesc_np(errnum);
-  if (text != nullptr) return text;
 #else
-  // Elsewhere the system's own table is the only source of the text.
-  return errno_text(errnum);
+  // FreeBSD, musl, older glibc: the fixed table of pex_error_table.cc.
+  const char *text = pex_error_table_text(errnum);
 #endif
+  if (text != nullptr) return text;
   static const char prefix[] = "undocumented error #";
   char digits[12];
   int count = 0;
@@ -217,6 +223,8 @@ const char *child_error_text(int errnum, char buffer[32]) {
   buffer[at] = '\0';
   return buffer;
 }
+
+namespace {
 
 // The vfork child.  Only system calls from here on; leaves through exec
 // or _exit and never returns into the parent's frames.
@@ -289,7 +297,7 @@ failed: {
 
   // No way to tell the parent: say it on our standard error instead.
   char number_buffer[32];
-  const char *error_text = child_error_text(error_number, number_buffer);
+  const char *error_text = pex_child_error_text(error_number, number_buffer);
   const char *pieces[8] = {plan->program_name, plan->head, plan->executable, "': ",
                            step,               ": ",       error_text,       "\n"};
   bool write_failed = false;
@@ -406,6 +414,8 @@ pid_t posix_spawn_child(pex_pipeline *pipeline, int flags, const char *executabl
     plan.program_name = "";
     plan.head = exec_error_head + 2;
   }
+  // NSIG leaves out the real-time signals on FreeBSD (NSIG is 32 there,
+  // SIGRTMAX 126), and a handler on one of them must be reset too.
   plan.signal_limit = NSIG;
 #ifdef SIGRTMAX
   if (SIGRTMAX + 1 > plan.signal_limit) plan.signal_limit = SIGRTMAX + 1;
