@@ -168,14 +168,13 @@ endfunction()
 
 # Makes the program target name a static musl program: its own sources
 # compiled for musl, the musl build of the libraries, the programs' own
-# allocator and environment lookup, musl's start files
+# allocator, musl's start files
 # and C library, and the link done by the C driver, so that no C++ runtime
 # comes along.
 function(zov_link_musl_program name)
   target_compile_options(${name} PRIVATE ${ZOV_MUSL_COMPILE_OPTIONS})
-  # The programs' allocator and environment lookup in place of musl's.
-  target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/frontend/program_heap.cc
-    ${PROJECT_SOURCE_DIR}/frontend/program_env.cc)
+  # The programs' allocator in place of musl's.
+  target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/frontend/program_heap.cc)
   target_link_libraries(${name} PRIVATE zov_programs_musl)
   target_link_options(${name} PRIVATE ${ZOV_MUSL_LINK_OPTIONS})
   set_target_properties(${name} PROPERTIES LINKER_LANGUAGE C INTERPROCEDURAL_OPTIMIZATION ON)
