@@ -6,9 +6,12 @@
 // exists (so every run is relocated to the temporary tree) and one that
 // lives in its own configured bin directory inside the build tree.
 
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -207,6 +210,67 @@ TEST_F(Frontend, ToolPlainNameInTheTreeTargetPrefixedNameAlongPath) {
     if (found == "b") expected_tool = b_dir + "/" + prefixed;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_EQ(tool_saw().args, concat({expected_tool, "--plugin", t.plugin_text()}, {"x.o"}));
+    remove(record.c_str());
+  }
+}
+
+// Files beyond 2 GiB are found like any other.  Without 64-bit file
+// offsets a 32-bit build's stat fails on them with EOVERFLOW, and the
+// program reports a plugin or tool that is there as missing.  The files
+// are sparse: 3 GiB of size, a few blocks on disk; a program padded with
+// zeros at its end still runs.
+TEST_F(Frontend, PluginAndToolBeyondTwoGibibytesAreFound) {
+  const off_t big = (off_t)3 << 30;
+  const std::string prefixed = target + "-nm";
+  struct {
+    const char *what;
+    bool big_plugin;
+    const char *tool_where;  // "tree" or "path"
+    bool big_tool;
+  } cases[] = {
+      {"large plugin", true, "tree", false},
+      {"large tool in the tree", false, "tree", true},
+      {"large tool along PATH", false, "path", true},
+      {"both large", true, "path", true},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string base = tmp.path() + "/case" + std::to_string(n++);
+    install_tree t{base + "/root"};
+    std::string path_dir = base + "/path";
+    make_dirs(path_dir);
+    std::string nm = t.add_program("zov-nm");
+    t.add_plugin();
+    std::string tool;
+    if (std::string(c.tool_where) == "tree") {
+      t.add_tool("nm");
+      tool = t.tool_dir() + "/nm";
+    } else {
+      install_tree::add_tool_in(path_dir, prefixed);
+      tool = path_dir + "/" + prefixed;
+    }
+    std::vector<std::string> grown;
+    if (c.big_plugin) grown.push_back(t.plugin_dir() + "/" + plugin_name);
+    if (c.big_tool) grown.push_back(tool);
+    for (const std::string &file : grown) {
+      if (truncate(file.c_str(), big) != 0) {
+        GTEST_SKIP() << "the filesystem under " << tmp.path()
+                     << " cannot hold a 3 GiB sparse file: " << strerror(errno);
+      }
+      struct stat st;
+      ASSERT_EQ(stat(file.c_str(), &st), 0) << file << ": " << strerror(errno);
+      ASSERT_EQ(st.st_size, big);
+    }
+
+    run_options options;
+    options.env = {"PATH=" + path_dir};
+    run_result r = run(nm, {nm, "x.o"}, options);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exit_code(), 0);
+    std::string expected_tool =
+        std::string(c.tool_where) == "tree" ? t.tool_text("nm") : tool;
     EXPECT_EQ(tool_saw().args, concat({expected_tool, "--plugin", t.plugin_text()}, {"x.o"}));
     remove(record.c_str());
   }
