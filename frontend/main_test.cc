@@ -9,6 +9,7 @@
 #include <errno.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -384,6 +385,10 @@ TEST_F(Frontend, ToolThatCannotBeStartedIsReported) {
 // With no argument 0 the messages name the program by its installed name.
 // (Linux hands a program started with an empty vector one empty argument.)
 TEST_F(Frontend, EmptyArgumentVector) {
+#ifndef __linux__
+  GTEST_SKIP() << "only Linux starts a program from an empty argument vector "
+                  "(FreeBSD's execve refuses one with EINVAL)";
+#endif
   const std::string nm = target + "-nm";
   struct {
     const char *what;
@@ -434,6 +439,13 @@ TEST_F(Frontend, ConfiguredDirectoriesWhenNotRelocated) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
+#ifndef __linux__
+    if (c.empty_argv) {
+      printf("skipped case \"%s\": only Linux starts a program from an empty argument vector\n",
+             c.what);
+      continue;
+    }
+#endif
     run_options options;
     options.empty_argv = c.empty_argv;
     run_result r = run(c.args.empty() ? program : c.args[0], c.args, options);

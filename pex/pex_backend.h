@@ -67,3 +67,23 @@ int pex_collect_children(pex_pipeline *pipeline, int terminate_first, const char
 // from name is the engine's and must be freed.  Null only when a file
 // cannot be made from the temporary base.
 const char *pex_stage_output_name(pex_pipeline *pipeline, int flags, const char *name);
+
+// The text the POSIX back-end's child prints for an error number when it
+// cannot report a failure to its parent: it must neither lock nor
+// allocate.  glibc (2.32 and later) has the untranslated text at hand
+// (strerrordesc_np); other C libraries' strerror may read message
+// catalogues (FreeBSD's does), so there the text comes from the fixed
+// table below.  A number without a text gives "undocumented error #N",
+// formatted into buffer.
+const char *pex_child_error_text(int errnum, char buffer[32]);
+
+// The fixed table: the errors the child's set-up steps (dup2, close) and
+// exec can fail with, by the platform's own numbers, with their usual
+// English texts.  Null for a number not in it.
+struct pex_error_text {
+  int number;
+  const char *text;
+};
+extern const pex_error_text pex_error_texts[];
+extern const size_t pex_error_text_count;
+const char *pex_error_table_text(int errnum);

@@ -191,17 +191,19 @@ size_t text_length(const char *text) {
   return length;
 }
 
-// The text of an error number without strerror, which may translate
-// (locks, allocation) and so is not safe in the vfork child.  Formats the
-// "undocumented error #N" fallback itself into the caller's buffer.
-const char *child_error_text(int errnum, char buffer[32]) {
+}  // namespace
+
+// Without strerror, which may translate (locks, allocation) and so is not
+// safe in the vfork child.  Formats the "undocumented error #N" fallback
+// itself into the caller's buffer.
+const char *pex_child_error_text(int errnum, char buffer[32]) {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 32))
   const char *text = strerrordesc_np(errnum);
-  if (text != nullptr) return text;
 #else
-  // Elsewhere the system's own table is the only source of the text.
-  return errno_text(errnum);
+  // FreeBSD, musl, older glibc: the fixed table of pex_error_table.cc.
+  const char *text = pex_error_table_text(errnum);
 #endif
+  if (text != nullptr) return text;
   static const char prefix[] = "undocumented error #";
   char digits[12];
   int count = 0;
@@ -217,6 +219,8 @@ const char *child_error_text(int errnum, char buffer[32]) {
   buffer[at] = '\0';
   return buffer;
 }
+
+namespace {
 
 // The vfork child.  Only system calls from here on; leaves through exec
 // or _exit and never returns into the parent's frames.
@@ -289,7 +293,7 @@ failed: {
 
   // No way to tell the parent: say it on our standard error instead.
   char number_buffer[32];
-  const char *error_text = child_error_text(error_number, number_buffer);
+  const char *error_text = pex_child_error_text(error_number, number_buffer);
   const char *pieces[8] = {plan->program_name, plan->head, plan->executable, "': ",
                            step,               ": ",       error_text,       "\n"};
   bool write_failed = false;

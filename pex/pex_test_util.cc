@@ -16,6 +16,7 @@
 
 #include "pex/pex_backend.h"
 #include "pex/pex_test_util.h"
+#include "support/test_descriptors.h"
 
 extern char **environ;
 
@@ -106,13 +107,9 @@ std::string framed(char tag, const char *text) {
 
 }  // namespace
 
+// From the build: /proc/self/exe is Linux's alone.
 const std::string &self_path() {
-  static const std::string path = [] {
-    char buffer[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n < 0) abort();
-    return std::string(buffer, (size_t)n);
-  }();
+  static const std::string path = ZOV_TEST_SELF;
   return path;
 }
 
@@ -128,17 +125,8 @@ arg_vector child_args(std::initializer_list<std::string> mode_and_args) {
 }
 
 std::set<int> open_fds() {
-  std::set<int> fds;
-  DIR *dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return fds;
-  int own = dirfd(dir);
-  while (dirent *entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    int fd = atoi(entry->d_name);
-    if (fd != own) fds.insert(fd);
-  }
-  closedir(dir);
-  return fds;
+  std::vector<int> fds = zov_test::probe_open_descriptors();
+  return std::set<int>(fds.begin(), fds.end());
 }
 
 std::set<int> inheritable_fds() {

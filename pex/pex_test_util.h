@@ -28,7 +28,7 @@ struct arg_vector {
 // argv for "<self> --pex-child MODE ARGS...".
 arg_vector child_args(std::initializer_list<std::string> mode_and_args);
 
-// Descriptors open in this process (the listing's own excluded).
+// Descriptors open in this process.
 std::set<int> open_fds();
 // Open descriptors 3 and up that a child would inherit (no FD_CLOEXEC).
 std::set<int> inheritable_fds();

@@ -1,6 +1,5 @@
 #include "support/support.h"
 
-#include <dlfcn.h>
 #include <errno.h>
 #include <limits.h>
 #include <stdint.h>
@@ -18,16 +17,8 @@ extern "C" __attribute__((used, visibility("default"))) const char *__asan_defau
   return "allocator_may_return_null=1";
 }
 
-// glibc's strerror never returns null, so errno_text's fallback can only be
-// reached by standing in for it.  Everything else gets the real text.
-static bool strerror_gives_null = false;
-
-extern "C" char *strerror(int errnum) noexcept {
-  if (strerror_gives_null) return nullptr;
-  using strerror_fn = char *(*)(int);
-  static strerror_fn real = (strerror_fn)dlsym(RTLD_NEXT, "strerror");
-  return real(errnum);
-}
+// Set to make strerror return null (strerror_stand_in.c).
+extern "C" int zov_test_strerror_gives_null;
 
 namespace {
 
@@ -112,13 +103,13 @@ TEST(ExitWithHookDeathTest, RunsHookWithStatusThenExits) {
 TEST(ErrnoText, SystemTextOrNumberedFallback) {
   EXPECT_STREQ(errno_text(ENOENT), strerror(ENOENT));
 
-  strerror_gives_null = true;
+  zov_test_strerror_gives_null = 1;
   // INT_MIN is the longest text the 32-byte buffer must hold.
   std::string longest = errno_text(INT_MIN);
   const char *other = errno_text(42);
   std::string negative = errno_text(-7);
   const char *again = errno_text(0);
-  strerror_gives_null = false;
+  zov_test_strerror_gives_null = 0;
 
   EXPECT_EQ(longest, "undocumented error #-2147483648");
   EXPECT_EQ(negative, "undocumented error #-7");

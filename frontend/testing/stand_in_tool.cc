@@ -10,7 +10,6 @@
 //   ZOV_STAND_IN_CORE    when set, raise the core-size limit first.
 //   ZOV_STAND_IN_EXIT    otherwise exit with this code (default 0).
 
-#include <dirent.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,26 +17,16 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
+
+#include "support/test_descriptors.h"
 
 namespace {
 
 std::string open_descriptors() {
-  std::vector<int> fds;
-  DIR *dir = opendir("/proc/self/fd");
-  if (dir == nullptr) return " unknown";
-  int own = dirfd(dir);
-  while (dirent *entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    int fd = atoi(entry->d_name);
-    if (fd != own) fds.push_back(fd);
-  }
-  closedir(dir);
-  std::sort(fds.begin(), fds.end());
   std::string text;
-  for (int fd : fds) text += " " + std::to_string(fd);
+  for (int fd : zov_test::probe_open_descriptors()) text += " " + std::to_string(fd);
   return text;
 }
 
