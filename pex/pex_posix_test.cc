@@ -479,6 +479,7 @@ TEST(PosixSpawn, ArgumentVectorsNearArgMax) {
 
 #if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
 #define PEX_HAVE_SECCOMP_TEST 1
+constexpr int kNoSeccomp = 77;  // the filter cannot be installed (valgrind)
 
 volatile sig_atomic_t sleep_count;
 long sleep_seconds[16];
@@ -582,6 +583,88 @@ TEST(PosixSpawn, FailingVforkIsRetriedFourTimesWithDoublingSleeps) {
 #endif
 }
 
+#ifdef PEX_HAVE_SECCOMP_TEST
+// With vfork and clone refused, only clone3 can start a child: where the
+// kernel has clone3, spawns must still work, so a broken clone3 start
+// cannot hide behind the vfork fallback.  (The architecture's inline
+// system call is otherwise only ever run by hand.)
+constexpr int kClone3Unavailable = 78;
+
+int spawn_with_only_clone3(void *) {
+  // A kernel without clone3 says ENOSYS; one with it rejects the size.
+  errno = 0;
+  if (syscall(SYS_clone3, nullptr, 0) == -1 && errno == ENOSYS) return kClone3Unavailable;
+
+  struct sigaction action = {};
+  action.sa_sigaction = record_sleep;  // a fallback's retry sleeps return at once
+  action.sa_flags = SA_SIGINFO;
+  SUBPROCESS_CHECK(sigaction(SIGSYS, &action, nullptr) == 0, 1);
+#if defined(__x86_64__)
+  const unsigned arch = AUDIT_ARCH_X86_64;
+#else
+  const unsigned arch = AUDIT_ARCH_AARCH64;
+#endif
+  const unsigned fail_eagain = SECCOMP_RET_ERRNO | (EAGAIN & SECCOMP_RET_DATA);
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+#ifdef __NR_vfork
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_vfork, 4, 0),
+#else
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 4, 0),
+#endif
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 3, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clock_nanosleep, 3, 0),
+#ifdef __NR_nanosleep
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_nanosleep, 2, 0),
+#else
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clock_nanosleep, 2, 0),
+#endif
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_RET | BPF_K, fail_eagain),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+  };
+  sock_fprog program = {(unsigned short)(sizeof filter / sizeof filter[0]), filter};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) != 0)
+    return kNoSeccomp;
+
+  // A good start with its status, and a failed exec reported as such.
+  arg_vector argv = child_args({"exit", "7"});
+  int status = -1, err = 0;
+  const char *errmsg = pex_run_once(PEX_FINAL_STAGE, self(), argv.get(), "pex_test", nullptr,
+                                    nullptr, &status, &err);
+  if (errmsg != nullptr) fprintf(stderr, "spawn: %s: %s\n", errmsg, strerror(err));
+  SUBPROCESS_CHECK(errmsg == nullptr, 2);
+  SUBPROCESS_CHECK(WIFEXITED(status) && WEXITSTATUS(status) == 7, 3);
+  char *const missing[] = {const_cast<char *>("pex-no-such-program"), nullptr};
+  errmsg = pex_run_once(PEX_FINAL_STAGE | PEX_USE_PATH, "pex-no-such-program", missing,
+                        "pex_test", nullptr, nullptr, &status, &err);
+  SUBPROCESS_CHECK(errmsg != nullptr && strcmp(errmsg, "execvp") == 0 && err == ENOENT, 4);
+  SUBPROCESS_CHECK(sleep_count == 0, 5);  // no vfork fallback was tried
+  SUBPROCESS_CHECK(has_no_children(), 6);
+  return 0;
+}
+#endif
+
+TEST(PosixSpawn, Clone3StartsChildrenWhereTheKernelHasIt) {
+#ifdef PEX_HAVE_SECCOMP_TEST
+  if (!pex_posix_tries_clone3)
+    GTEST_SKIP() << "this build starts children with vfork only (AddressSanitizer)";
+  int status = run_in_subprocess(spawn_with_only_clone3, nullptr);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kClone3Unavailable)
+    GTEST_SKIP() << "the kernel here has no clone3"
+                 << (test_emulator() != nullptr ? " (qemu-user refuses it)" : "");
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kNoSeccomp)
+    GTEST_SKIP() << "no seccomp filter can be installed here";
+  expect_subprocess_ok(status);
+#else
+  GTEST_SKIP() << "needs Linux seccomp on x86-64 or AArch64";
+#endif
+}
+
 // ---------------------------------------------------------------------------
 // Signals: handlers of the caller never run in the vfork child, and
 // interrupted waits and reads are retried.
@@ -652,7 +735,6 @@ TEST(PosixSpawn, SignalsArrivingThroughoutSpawnsAndWaits) {
 // Where clone3 is refused (an older kernel, a container's seccomp policy),
 // children start through plain vfork; the caller's handlers must stay out
 // of them there too.
-constexpr int kNoSeccomp = 77;  // the filter cannot be installed (valgrind)
 
 int spawn_under_signals_without_clone3(void *) {
 #if defined(__x86_64__)
