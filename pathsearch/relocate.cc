@@ -98,11 +98,12 @@ char **split_path_components(const char *path, int32_t *count) {
 }
 
 char *resolve_real_path(const char *path) {
-  // realpath allocates the result itself, rather than filling a PATH_MAX
-  // buffer on the stack (4 KiB on Linux, fresh stack pages touched) that
-  // would then be copied once more.  The result can be no longer either
-  // way: every step of the resolution hands the path so far to the system,
-  // which refuses one that reaches PATH_MAX.
+  // realpath allocates the result itself (POSIX 2008, FreeBSD's too),
+  // rather than filling a PATH_MAX buffer on the stack (4 KiB on Linux,
+  // 1 KiB on FreeBSD; fresh stack pages touched) that would then be
+  // copied once more.  The result can be no longer either way: every step
+  // of the resolution hands the path so far to the system, which refuses
+  // one that reaches PATH_MAX.
   if (char *resolved = realpath(path, nullptr)) return resolved;
   return strdup(path);
 }

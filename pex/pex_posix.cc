@@ -43,6 +43,8 @@
 // clone3 with CLONE_CLEAR_SIGHAND (Linux 5.5) on the architectures whose
 // system call convention is spelled out below.  Not under AddressSanitizer,
 // whose bookkeeping of the shared stack knows vfork but not a raw clone3.
+// FreeBSD has no clone3, and its vfork is a true one (the parent's memory
+// shared, the parent suspended), so it takes the plain vfork path below.
 #if defined(__linux__) && (defined(__x86_64__) || defined(__aarch64__))
 #include <linux/sched.h>
 #include <sys/syscall.h>
@@ -61,6 +63,7 @@
 #include "pex/pex_backend.h"
 #include "support/support.h"
 
+// Declared by no header on FreeBSD (POSIX leaves it to the program).
 extern char **environ;
 
 namespace {
@@ -68,6 +71,7 @@ namespace {
 // Moves a new descriptor that landed on 0, 1 or 2 (the caller had closed
 // them) above them, keeping it close-on-exec.  Returns the descriptor in
 // use, or -1 with errno set and the original closed.
+// F_DUPFD_CLOEXEC, like pipe2 below, is in FreeBSD from 10.0 on.
 int move_above_standard(int fd) {
   if (fd < 0 || fd > 2) return fd;
   int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
@@ -410,6 +414,8 @@ pid_t posix_spawn_child(pex_pipeline *pipeline, int flags, const char *executabl
     plan.program_name = "";
     plan.head = exec_error_head + 2;
   }
+  // NSIG leaves out the real-time signals on FreeBSD (NSIG is 32 there,
+  // SIGRTMAX 126), and a handler on one of them must be reset too.
   plan.signal_limit = NSIG;
 #ifdef SIGRTMAX
   if (SIGRTMAX + 1 > plan.signal_limit) plan.signal_limit = SIGRTMAX + 1;

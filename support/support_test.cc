@@ -121,6 +121,9 @@ TEST(ErrnoText, SystemTextOrNumberedFallback) {
 // flags at compile time; these tests make such calls on purpose.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
+#ifdef __clang__
+#pragma GCC diagnostic ignored "-Wsentinel"
+#endif
 
 TEST(StrJoin, EmptyListAndParts) {
   EXPECT_EQ(str_join_length((char *)nullptr), 0u);
