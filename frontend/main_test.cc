@@ -22,6 +22,7 @@
 
 #include "frontend/testing/test_harness.h"
 #include "pathsearch/pathsearch.h"
+#include "support/test_emulator.h"
 
 using namespace zov_test;
 
@@ -163,6 +164,14 @@ TEST_F(Frontend, DashBDirectoryIsSearchedFirstAndAsGiven) {
     options.cwd = c.cwd;
     options.env = {"PATH=" + decoy};
     run_result r = run(nm, c.args, options);
+    if (test_emulator() != nullptr && c.tool[0] == '-' &&
+        r.err.rfind("qemu: unknown option", 0) == 0) {
+      // Started through binfmt_misc under a name qemu does not know as its
+      // own, qemu parses the path of the program as its options.
+      printf("under %s: %s is taken by the emulator as its option; case left out\n",
+             test_emulator(), c.tool.c_str());
+      continue;
+    }
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exit_code(), 0);
     EXPECT_EQ(tool_saw().args, concat({c.tool, "--plugin", c.plugin}, c.tool_args));

@@ -32,6 +32,11 @@ struct pex_backend {
   void (*release)(pex_pipeline *pipeline);
 };
 
+// Non-zero where the POSIX table's spawn_child tries clone3 before vfork
+// (Linux on x86-64 and AArch64, not under AddressSanitizer), so that the
+// tests can hold that path to working wherever the kernel has clone3.
+extern const int pex_posix_tries_clone3;
+
 struct pex_pipeline {
   int32_t pipeline_flags;
   const char *program_name;

@@ -481,6 +481,12 @@ pid_t posix_spawn_child(pex_pipeline *pipeline, int flags, const char *executabl
 
 }  // namespace
 
+#ifdef PEX_HAVE_CLONE3
+const int pex_posix_tries_clone3 = 1;
+#else
+const int pex_posix_tries_clone3 = 0;
+#endif
+
 const pex_backend pex_posix_backend = {
     posix_open_input,
     posix_open_output,

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "support/support.h"
+#include "support/test_emulator.h"
 
 namespace {
 
@@ -239,7 +240,7 @@ TEST_F(TempFileTest, UncreatableFileReportsAndAborts) {
       },
       KilledBySignal(SIGABRT),
       "^" + regex_quote("Cannot create temporary file in " + file + "/: " + strerror(ENOTDIR)) +
-          "\n$");
+          "\n" + emulator_signal_line() + "$");
 }
 
 }  // namespace
