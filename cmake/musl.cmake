@@ -3,13 +3,13 @@
 # A static program pays its C library's start-up on every run, and that is
 # most of what the programs cost beyond the tool they start: glibc's static
 # start-up takes some 39,000 instructions, musl's some 800.  So where musl
-# can be had (Debian's musl-tools: the gcc driver with musl's spec file) the
+# can be had (Debian's musl-tools: the gcc driver with musl's specs file) the
 # programs are linked statically against it; everything else in the build
 # (the tests, the benchmarks' harness) stays with the compiler's own C and
 # C++ libraries and runs the musl programs as it runs any other.
 #
 # The product code needs only C headers, so it is compiled as C++ by the
-# same g++ with musl's spec file, which swaps the system's include
+# same g++ with musl's specs file, which swaps the system's include
 # directories for musl's, and linked by the gcc driver, which brings no C++
 # runtime.  musl has no kernel headers of its own: a directory with the
 # host's linux/, asm/ and asm-generic/ (and nothing of glibc's) stands in.
@@ -24,7 +24,7 @@
 
 option(ZOV_MUSL "Link the static programs against musl where musl-tools is installed" ON)
 set(ZOV_MUSL_SPECS "" CACHE FILEPATH
-  "musl's gcc spec file (default: looked for where Debian's musl-dev puts it)")
+  "musl's gcc specs file (default: looked for where Debian's musl-dev puts it)")
 set(ZOV_MUSL_KERNEL_HEADERS "" CACHE PATH
   "A directory holding only linux/, asm/ and asm-generic/ (default: assembled in the build tree from the host's)")
 
@@ -39,19 +39,19 @@ function(zov_musl_unavailable_reason out)
     # musl-tools serves the build machine's own architecture only.
     set(reason "cross-compiling")
   elseif(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU" OR NOT CMAKE_C_COMPILER_ID STREQUAL "GNU")
-    # The spec file is a gcc driver's.
+    # The specs file is a gcc driver's.
     set(reason "the compilers are not GCC")
   elseif(NOT ZOV_MUSL_SPECS)
-    set(reason "musl's spec file (musl-gcc.specs, from musl-tools) not found")
+    set(reason "musl's specs file (musl-gcc.specs, from musl-tools) not found")
   endif()
   set(${out} "${reason}" PARENT_SCOPE)
 endfunction()
 
 if(ZOV_STATIC_PROGRAMS AND ZOV_MUSL)
-  # A spec file found earlier that has gone (musl-tools removed) is looked
+  # A specs file found earlier that has gone (musl-tools removed) is looked
   # for again.
   if(ZOV_MUSL_SPECS AND NOT EXISTS "${ZOV_MUSL_SPECS}")
-    set(ZOV_MUSL_SPECS "" CACHE FILEPATH "musl's gcc spec file" FORCE)
+    set(ZOV_MUSL_SPECS "" CACHE FILEPATH "musl's gcc specs file" FORCE)
   endif()
   if(NOT ZOV_MUSL_SPECS AND CMAKE_SYSTEM_NAME STREQUAL "Linux" AND NOT CMAKE_CROSSCOMPILING)
     # Debian puts musl beside the multiarch directories, under the
@@ -61,7 +61,7 @@ if(ZOV_STATIC_PROGRAMS AND ZOV_MUSL)
       PATHS /usr/lib/${musl_triple} /usr/lib/musl/lib /usr/local/musl/lib
       NO_DEFAULT_PATH NO_CACHE)
     if(musl_specs_found)
-      set(ZOV_MUSL_SPECS "${musl_specs_found}" CACHE FILEPATH "musl's gcc spec file" FORCE)
+      set(ZOV_MUSL_SPECS "${musl_specs_found}" CACHE FILEPATH "musl's gcc specs file" FORCE)
     endif()
   endif()
   zov_musl_unavailable_reason(musl_reason)

@@ -3,7 +3,7 @@
    be reached by standing in for it.  Written in C so that the definition
    matches every C library's declaration: glibc declares strerror noexcept
    for C++, musl and FreeBSD do not, and a C++ redefinition must repeat the
-   header's exception specification exactly. */
+   header's noexcept or its absence exactly. */
 #define _GNU_SOURCE 1 /* RTLD_NEXT in glibc's and musl's <dlfcn.h> */
 #include <dlfcn.h>
 #include <locale.h>
