@@ -21,16 +21,15 @@ bool is_running_program(const struct stat *st) {
   static dev_t own_device;
   static ino_t own_inode;
   if (known < 0) {
+    // The path the system gives, then stat of it, rather than stat of
+    // Linux's /proc/self/exe straight away: one system call more, but
+    // qemu-user answers a readlink of that link with the emulated program
+    // and a stat of it with itself, and a cross toolchain's front-ends are
+    // run under qemu-user often enough.
     struct stat own;
-#if defined(__linux__)
-    // The link stat follows is the kernel's own to the executable it
-    // started, whatever name it was started by.
-    known = stat("/proc/self/exe", &own) == 0;
-#else
     char *path = running_program_path();
     known = path != nullptr && stat(path, &own) == 0;
     free(path);
-#endif
     if (known) {
       own_device = own.st_dev;
       own_inode = own.st_ino;
