@@ -10,7 +10,9 @@ export PATH=/bin
 mount -t devtmpfs devtmpfs /dev
 exec </dev/console >/dev/console 2>&1
 mount -t proc proc /proc
-mount -t tmpfs tmpfs /tmp
+# No tmpfs on /tmp: the initramfs is writable already, and the build tree
+# it holds may itself lie under /tmp (CI's clone does), which a mount
+# there would hide.
 echo "zov-vm: $(uname -srm), $(nproc) cpu"
 
 # Here nothing stands between pex_test and the kernel, so none of its
