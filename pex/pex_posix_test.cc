@@ -25,6 +25,8 @@
 #endif
 
 #include <algorithm>
+#include <iterator>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -500,42 +502,62 @@ void record_sleep(int, siginfo_t *info, void *context) {
   sleep_count = sleep_count + 1;
 }
 
-int vfork_always_fails(void *) {
+// Installs the filter both spawn tests run under: vfork and clone (and
+// clone3, unless it is to stay open) fail with EAGAIN, and the sleeps trap
+// into record_sleep, which returns at once and notes their length.
+// Returns 0, or the step that failed: 1 the SIGSYS handler, 2
+// no_new_privs, 3 the filter itself (which valgrind and qemu-user refuse).
+int refuse_process_starts(bool refuse_clone3) {
   struct sigaction action = {};
   action.sa_sigaction = record_sleep;
   action.sa_flags = SA_SIGINFO;
-  SUBPROCESS_CHECK(sigaction(SIGSYS, &action, nullptr) == 0, 1);
+  if (sigaction(SIGSYS, &action, nullptr) != 0) return 1;
 
 #if defined(__x86_64__)
   const unsigned arch = AUDIT_ARCH_X86_64;
 #else
   const unsigned arch = AUDIT_ARCH_AARCH64;
 #endif
-  const unsigned fail_eagain = SECCOMP_RET_ERRNO | (EAGAIN & SECCOMP_RET_DATA);
-  sock_filter filter[] = {
+#ifdef __NR_vfork
+  const unsigned vfork_nr = __NR_vfork;
+#else
+  const unsigned vfork_nr = __NR_clone;  // the libc's vfork is a clone
+#endif
+#ifdef __NR_nanosleep
+  const unsigned nanosleep_nr = __NR_nanosleep;
+#else
+  const unsigned nanosleep_nr = __NR_clock_nanosleep;
+#endif
+  std::vector<unsigned> refused = {vfork_nr, __NR_clone};
+  if (refuse_clone3) refused.push_back(__NR_clone3);
+  const unsigned trapped[] = {__NR_clock_nanosleep, nanosleep_nr};
+  const size_t n_refused = refused.size(), n_trapped = std::size(trapped);
+
+  // After the tests on the number: allow, then fail with EAGAIN, then trap.
+  // Each jump counts the tests after its own, then the returns it passes.
+  std::vector<sock_filter> filter = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 1, 0),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-#ifdef __NR_vfork
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_vfork, 5, 0),
-#else
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 5, 0),
-#endif
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 4, 0),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone3, 3, 0),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clock_nanosleep, 3, 0),
-#ifdef __NR_nanosleep
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_nanosleep, 2, 0),
-#else
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clock_nanosleep, 2, 0),
-#endif
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-      BPF_STMT(BPF_RET | BPF_K, fail_eagain),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
   };
-  sock_fprog program = {(unsigned short)(sizeof filter / sizeof filter[0]), filter};
+  for (size_t i = 0; i < n_refused; ++i)
+    filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, refused[i],
+                              (unsigned char)(n_refused - 1 - i + n_trapped + 1), 0));
+  for (size_t i = 0; i < n_trapped; ++i)
+    filter.push_back(
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, trapped[i], (unsigned char)(n_trapped - 1 - i + 2), 0));
+  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EAGAIN & SECCOMP_RET_DATA)));
+  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP));
+  sock_fprog program = {(unsigned short)filter.size(), filter.data()};
 
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0) return 2;
+  if (syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) != 0) return 3;
+  return 0;
+}
+
+int vfork_always_fails(void *) {
   std::set<int> fds_before = open_fds();
   sigset_t mask_before, mask_after;
   sigemptyset(&mask_before);
@@ -544,8 +566,8 @@ int vfork_always_fails(void *) {
   sigprocmask(SIG_BLOCK, nullptr, &mask_before);
   char **environ_before = environ;
 
-  SUBPROCESS_CHECK(prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0, 2);
-  SUBPROCESS_CHECK(syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) == 0, 3);
+  int failed_step = refuse_process_starts(true);
+  SUBPROCESS_CHECK(failed_step == 0, failed_step);
 
   pex_pipeline *p = pex_create(0, "pex_test", nullptr);
   char *const argv[] = {const_cast<char *>("x"), nullptr};
@@ -594,41 +616,10 @@ int spawn_with_only_clone3(void *) {
   errno = 0;
   if (syscall(SYS_clone3, nullptr, 0) == -1 && errno == ENOSYS) return kClone3Unavailable;
 
-  struct sigaction action = {};
-  action.sa_sigaction = record_sleep;  // a fallback's retry sleeps return at once
-  action.sa_flags = SA_SIGINFO;
-  SUBPROCESS_CHECK(sigaction(SIGSYS, &action, nullptr) == 0, 1);
-#if defined(__x86_64__)
-  const unsigned arch = AUDIT_ARCH_X86_64;
-#else
-  const unsigned arch = AUDIT_ARCH_AARCH64;
-#endif
-  const unsigned fail_eagain = SECCOMP_RET_ERRNO | (EAGAIN & SECCOMP_RET_DATA);
-  sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-#ifdef __NR_vfork
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_vfork, 4, 0),
-#else
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 4, 0),
-#endif
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clone, 3, 0),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clock_nanosleep, 3, 0),
-#ifdef __NR_nanosleep
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_nanosleep, 2, 0),
-#else
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_clock_nanosleep, 2, 0),
-#endif
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-      BPF_STMT(BPF_RET | BPF_K, fail_eagain),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
-  };
-  sock_fprog program = {(unsigned short)(sizeof filter / sizeof filter[0]), filter};
-  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
-      syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program) != 0)
-    return kNoSeccomp;
+  // A fallback's retry sleeps would return at once.
+  int failed_step = refuse_process_starts(false);
+  SUBPROCESS_CHECK(failed_step != 1, 1);
+  if (failed_step != 0) return kNoSeccomp;
 
   // A good start with its status, and a failed exec reported as such.
   arg_vector argv = child_args({"exit", "7"});
