@@ -12,11 +12,6 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#if defined(__FreeBSD__)
-#include <sys/types.h>
-// (sys/types.h first: FreeBSD's sys/sysctl.h needs it.)
-#include <sys/sysctl.h>
-#endif
 
 #include "pathsearch/pathsearch.h"
 
@@ -233,42 +228,6 @@ char *program_along_path(const char *name) {
   if (walk_path(name, name_length, path_list, candidate)) return candidate;
   free(candidate);
   return nullptr;
-}
-
-char *running_program_path() {
-#if defined(__linux__)
-  // The kernel's link to the executable it started; readlink does not say
-  // whether it cut the text short, so a full buffer is tried again bigger.
-  for (size_t size = 256; size <= ((size_t)1 << 20); size *= 2) {
-    char *path = (char *)malloc(size);
-    if (path == nullptr) return nullptr;
-    ssize_t length = readlink("/proc/self/exe", path, size);
-    if (length > 0 && (size_t)length < size) {
-      path[length] = '\0';
-      return path;
-    }
-    free(path);
-    if (length <= 0) return nullptr;
-  }
-  return nullptr;
-#elif defined(__FreeBSD__)
-  // FreeBSD: the kernel's record of the executable's path, through the
-  // KERN_PROC_PATHNAME sysctl of this process (-1); /proc is seldom
-  // mounted there.
-  int mib[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PATHNAME, -1};
-  size_t size = 0;
-  if (sysctl(mib, 4, nullptr, &size, nullptr, 0) != 0 || size == 0) return nullptr;
-  char *path = (char *)malloc(size);
-  if (path == nullptr) return nullptr;
-  if (sysctl(mib, 4, path, &size, nullptr, 0) != 0 || size == 0 || path[0] == '\0') {
-    free(path);
-    return nullptr;
-  }
-  path[size - 1] = '\0';
-  return path;
-#else
-  return nullptr;
-#endif
 }
 
 // Where the program lies: a name without '/' is looked for along PATH
