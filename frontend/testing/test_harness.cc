@@ -8,6 +8,10 @@
 #include <string.h>
 #include <time.h>
 #include <sys/resource.h>
+#ifdef __linux__
+#include <sched.h>
+#include <sys/mount.h>
+#endif
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -154,7 +158,49 @@ bool drain(int out_fd, int err_fd, std::string *out, std::string *err, pid_t gro
   return killed;
 }
 
+// A mount namespace of this process's own, with an empty tmpfs over /proc.
+// Root needs nothing more; anyone else gets the rights inside a user
+// namespace of their own.  False with errno set when the system refuses.
+bool hide_proc_here() {
+#ifndef __linux__
+  errno = ENOSYS;  // mount namespaces are Linux's
+  return false;
+#else
+  int flags = CLONE_NEWNS | (geteuid() == 0 ? 0 : CLONE_NEWUSER);
+  if (unshare(flags) != 0) return false;
+  // Nothing mounted here may reach the namespace the tests run in.
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+  return mount("zov-test-no-proc", "/proc", "tmpfs", MS_NOSUID | MS_NODEV, "size=4k") == 0;
+#endif
+}
+
 }  // namespace
+
+bool can_hide_proc(std::string *why) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    int error = hide_proc_here() ? 0 : errno;
+    if (error == 0 && access("/proc/self/exe", F_OK) == 0) error = EEXIST;
+    ssize_t ignored = write(report[1], &error, sizeof error);
+    (void)ignored;
+    _exit(0);
+  }
+  close(report[1]);
+  int error = -1;
+  ssize_t got = read(report[0], &error, sizeof error);
+  close(report[0]);
+  int status;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (got == (ssize_t)sizeof error && error == 0) return true;
+  *why = "no mount namespace with an empty /proc can be made here (" +
+         std::string(got == (ssize_t)sizeof error && error > 0 ? strerror(error) : "no answer") +
+         ")";
+  return false;
+}
 
 run_result run_program(const std::string &path, const std::vector<std::string> &argv,
                        const run_options &options) {
@@ -173,6 +219,13 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
   if (pid == 0) {
     dup2(out_pipe[1], 1);
     dup2(err_pipe[1], 2);
+    if (options.stderr_reader_gone) {
+      int gone[2];
+      if (pipe(gone) != 0) _exit(124);
+      close(gone[0]);
+      dup2(gone[1], 2);
+    }
+    if (options.hide_proc && !hide_proc_here()) _exit(123);
     // Nothing but 0, 1 and 2 reaches the program, so any other descriptor
     // the tool sees was leaked by the program itself.
     int null_fd = open("/dev/null", O_RDONLY);
@@ -190,6 +243,7 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
     if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(120);
     // An ignored disposition survives exec: that is the point of the option.
     signal(SIGCHLD, options.ignore_sigchld ? SIG_IGN : SIG_DFL);
+    signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -221,6 +275,8 @@ tool_record read_tool_record(const std::string &path) {
       record.args.push_back(line.substr(4));
     else if (line.rfind("fds:", 0) == 0)
       record.fds = line.substr(4);
+    else if (line.rfind("sigpipe:", 0) == 0)
+      record.sigpipe = line.substr(8);
   }
   return record;
 }
