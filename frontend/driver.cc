@@ -77,7 +77,9 @@ void read_own_variables(own_variables *own) {
   if (environ == nullptr) return;  // a caller may have cleared it
   for (char **entry = environ; *entry != nullptr; ++entry, ++own->environment_size) {
     const char *e = *entry;
-    // Most entries are not ours: one test of four bytes passes them.
+    // Most entries are not ours: one test of four bytes passes them.  This
+    // walk instead of a getenv each saves some 1,400 instructions a run
+    // (bench/README.md; a musl run takes about 7,200 in all).
     if (e[0] != 'Z' || e[1] != 'O' || e[2] != 'V' || e[3] != '_') continue;
     take_variable(e, "ZOV_EXEC_PREFIX", 15, &own->exec_prefix);
     take_variable(e, "ZOV_TRACE", 9, &own->trace);

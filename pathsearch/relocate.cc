@@ -15,7 +15,9 @@
 
 #include "pathsearch/pathsearch.h"
 
-// A PATH search buffer up to this size lives on the stack.
+// A PATH search buffer up to this size lives on the stack, so that the
+// usual PATH (well under 4 KiB) costs no allocation; with the few words
+// of the frame around it, the buffer then stays within one 4 KiB page.
 static constexpr size_t kStackSearchBuffer = 4031;
 
 const char *base_name(const char *path) {
@@ -114,7 +116,8 @@ static bool is_dot_component(const char *text) {
 // realpath then settles it from the start: a link, a missing or
 // unreachable component, a file where a directory belongs, a relative
 // path, "." or "..", a run of '/' or a trailing one, a path too long.  So
-// the answer is always realpath's.
+// the answer is always realpath's.  It saves some 1,100 instructions a run
+// (bench/README.md; a musl run takes about 7,200 in all).
 static char *plain_real_path(const char *path) {
   if (path[0] != '/') return nullptr;
   size_t length = strlen(path);
