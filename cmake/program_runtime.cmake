@@ -13,6 +13,9 @@
 #   glibc                static; the toolchain's C library is     glibc, static; the programs' own
 #                        glibc (and musl is not used)
 #   freebsd              static; FreeBSD                          FreeBSD's libc.a; libc's own
+#   mingw                static; Windows, MinGW-w64               msvcrt.dll (part of Windows), with
+#                                                                 libgcc and winpthreads linked in;
+#                                                                 msvcrt's own
 #   libc                 static; any other C library              the system's, static; libc's own
 #   dynamic              ZOV_STATIC_PROGRAMS=OFF                  the toolchain's, shared; libc's own
 #
@@ -72,6 +75,13 @@ int main() { return 0; }
     if(ZOV_TOOLCHAIN_LIBC_IS_GLIBC)
       set(runtime glibc)
       set(report "glibc")
+    elseif(MINGW)
+      # Windows' own msvcrt.dll is the C library, present on every
+      # Windows; -static links libgcc and winpthreads (which the posix
+      # thread model's g++ would take as DLLs) into the programs, so no DLL
+      # has to lie beside them.
+      set(runtime mingw)
+      set(report "MinGW-w64's msvcrt.dll, libgcc and winpthreads linked in")
     elseif(CMAKE_SYSTEM_NAME STREQUAL "FreeBSD")
       # FreeBSD: static against the base system's libc.a, with its allocator.
       set(runtime freebsd)

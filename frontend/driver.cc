@@ -3,18 +3,16 @@
 
 #include "frontend/frontend.h"
 
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include "frontend/host.h"
+#include "pathsearch/path_rules.h"
 #include "pathsearch/pathsearch.h"
 #include "pex/pex.h"
 #include "support/support.h"
-
-extern char **environ;
 
 namespace {
 
@@ -45,7 +43,13 @@ struct driver_allocations {
 };
 driver_allocations kept;
 
-const char plugin_name[] = "libqel_plugin.so";
+// The plugin's file name: "libqel_plugin" and the host's suffix for a
+// loadable module (".so", ".dll"), unless the program says otherwise.
+const char default_plugin_name[] = "libqel_plugin.so";
+
+const char *plugin_name_of(const frontend_program *program) {
+  return program->plugin_name != nullptr ? program->plugin_name : default_plugin_name;
+}
 
 // Set in the tool's environment to the front-end that runs it.  A
 // front-end that finds it set was started, directly or not, by another
@@ -74,8 +78,9 @@ void take_variable(const char *entry, const char *name, size_t name_length,
 
 void read_own_variables(own_variables *own) {
   *own = own_variables{};
-  if (environ == nullptr) return;  // a caller may have cleared it
-  for (char **entry = environ; *entry != nullptr; ++entry, ++own->environment_size) {
+  char **environment = host_environment();
+  if (environment == nullptr) return;  // a caller may have cleared it
+  for (char **entry = environment; *entry != nullptr; ++entry, ++own->environment_size) {
     const char *e = *entry;
     // Most entries are not ours: one test of four bytes passes them.  This
     // walk instead of a getenv each saves some 1,400 instructions a run
@@ -106,7 +111,7 @@ const char *message_name(const frontend_program *program, int argc, char **argv)
 // other file than the one checked would be loaded; an exec would search
 // PATH for such a tool name.  "./" makes each mean the file checked.
 char *named_with_slash(char *path) {
-  return strchr(path, '/') != nullptr ? path : str_join("./", path, (char *)nullptr);
+  return path_has_separator(path) ? path : str_join("./", path, (char *)nullptr);
 }
 
 // ---- The trace (ZOV_TRACE set and not empty) ----------------------------------
@@ -118,21 +123,11 @@ char *named_with_slash(char *path) {
 // given.
 
 bool tracing;
-struct sigaction given_sigpipe;
-
-void ignore_sigpipe() {
-  struct sigaction ignore;
-  memset(&ignore, 0, sizeof ignore);
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGPIPE, &ignore, nullptr);
-}
 
 void start_trace(const frontend_program *program, const char *setting) {
   tracing = setting != nullptr && setting[0] != '\0';
   if (!tracing) return;
-  sigaction(SIGPIPE, nullptr, &given_sigpipe);
-  ignore_sigpipe();
+  host_quiet_broken_pipe();
   search_path_set_trace(true);
   fprintf(stderr, "%s: zov %s, target %s, compiler version %s\n", program->installed_name,
           program->package_version != nullptr ? program->package_version : "(unknown)",
@@ -207,9 +202,9 @@ void trace_command(const frontend_program *program, char **tool_argv) {
 
 void trace_failed_start(const frontend_program *program, const char *message, int err) {
   if (!tracing) return;
-  ignore_sigpipe();
+  host_quiet_broken_pipe();
   if (err != 0)
-    fprintf(stderr, "%s: %s: %s\n", program->installed_name, message, errno_text(err));
+    fprintf(stderr, "%s: %s: %s\n", program->installed_name, message, host_error_text(err));
   else
     fprintf(stderr, "%s: %s: no error number\n", program->installed_name, message);
 }
@@ -233,7 +228,7 @@ const char *path_from_system(program_source *source) {
 bool placed_by_path(const char *located, program_source source) {
   int own = system_says_running_program(located);
   if (own != 0) return true;
-  return source == FROM_EXEC_PREFIX && located[0] == '/';
+  return source == FROM_EXEC_PREFIX && path_is_absolute(located);
 }
 
 // Where the running program lies, for relocation: $ZOV_EXEC_PREFIX (even an
@@ -253,14 +248,14 @@ const char *program_path(const frontend_program *program, int argc, char **argv,
     kept.program_path = str_join(exec_prefix, program->installed_name, (char *)nullptr);
     where = kept.program_path;
     *source = FROM_EXEC_PREFIX;
-  } else if (has_own_name(argc, argv)) {
+  } else if (host_argument_0_locates_program && has_own_name(argc, argv)) {
     where = argv[0];
     *source = FROM_ARGUMENT_0;
   } else {
     return path_from_system(source);
   }
   // The usual run names the program with a '/' and costs nothing here.
-  if (strchr(where, '/') != nullptr) return where;
+  if (path_has_separator(where)) return where;
 
   char *located = program_along_path(where);
   if (located != nullptr && placed_by_path(located, *source)) {
@@ -301,7 +296,8 @@ void fill_install_dirs(const frontend_program *program, const char *where) {
 
 // ---- The lookups --------------------------------------------------------------
 
-bool find_plugin(const char *name) {
+bool find_plugin(const frontend_program *program, const char *name) {
+  const char *plugin_name = plugin_name_of(program);
   char *found = search_path_find(&install_dirs, plugin_name, R_OK);
   if (found == nullptr) {
     fprintf(stderr, "%s: Cannot find plugin '%s'\n", name, plugin_name);
@@ -318,7 +314,10 @@ bool find_plugin(const char *name) {
 // may be installed, and running itself it would start itself again and
 // again.
 bool find_tool(const frontend_program *program, const char *name, bool dash_b) {
-  char *found = search_path_find_not_self(&install_dirs, program->wrapped_tool, X_OK);
+  // Looked for under the host's program file name ("nm.exe" on Windows);
+  // the messages name the tool as on every host.
+  char *found = search_path_find_not_self(
+      &install_dirs, path_program_file_name(program->wrapped_tool), X_OK);
   if (found == nullptr) {
     // path_dirs is needed only now, so it is built only now: a tool found
     // in the install tree (the usual case) costs no walk of $PATH.  The
@@ -327,7 +326,8 @@ bool find_tool(const frontend_program *program, const char *name, bool dash_b) {
     search_path_from_env("PATH", &path_dirs);
     if (dash_b) search_path_prepend(&path_dirs, kept.dash_b_dir);
     kept.prefixed_name = str_join(program->target, "-", program->wrapped_tool, (char *)nullptr);
-    found = search_path_find_not_self(&path_dirs, kept.prefixed_name, X_OK);
+    found =
+        search_path_find_not_self(&path_dirs, path_program_file_name(kept.prefixed_name), X_OK);
     if (found == nullptr) {
       fprintf(stderr, "%s: Cannot find binary '%s'\n", name, kept.prefixed_name);
       return false;
@@ -344,20 +344,22 @@ bool find_tool(const frontend_program *program, const char *name, bool dash_b) {
 void mark_tool_environment(const char *self, size_t environment_size) {
   kept.frontend_entry = str_join(frontend_variable, "=", self, (char *)nullptr);
   kept.tool_environment = (char **)must_malloc((environment_size + 2) * sizeof(char *));
-  for (size_t i = 0; i < environment_size; ++i) kept.tool_environment[i] = environ[i];
+  char **environment = host_environment();
+  for (size_t i = 0; i < environment_size; ++i) kept.tool_environment[i] = environment[i];
   kept.tool_environment[environment_size] = kept.frontend_entry;
   kept.tool_environment[environment_size + 1] = nullptr;
-  environ = kept.tool_environment;
+  host_set_environment(kept.tool_environment);
 }
 
 int run_tool(const frontend_program *program, char *tool_path, char **tool_argv) {
   kept.run_name = str_join("zov-", tool_path, (char *)nullptr);
   trace_command(program, tool_argv);
 
-  // An inherited SIG_IGN for SIGCHLD makes the kernel reap the tool on its
-  // own, and the wait for its status then fails although the tool ran.
-  signal(SIGCHLD, SIG_DFL);
-  if (tracing) sigaction(SIGPIPE, &given_sigpipe, nullptr);
+  host_prepare_run();
+  if (tracing) host_restore_broken_pipe();
+  // A command line over the system's limit (Windows) carries the user's
+  // arguments in a response file.
+  tool_argv = host_fit_command_line(tool_argv, 3);
 
   // The tool path always holds a '/', so the exec searches nothing;
   // PEX_USE_PATH is there for what execvp does with a tool that is a
@@ -366,6 +368,7 @@ int run_tool(const frontend_program *program, char *tool_path, char **tool_argv)
   int err = 0;
   const char *message = pex_run_once(PEX_FINAL_STAGE | PEX_USE_PATH, tool_path, tool_argv,
                                      kept.run_name, nullptr, nullptr, &status, &err);
+  host_after_run();
   if (message != nullptr) {
     fprintf(stderr, "Error running %s: %s\n", tool_path, message);
     trace_failed_start(program, message, err);
@@ -396,7 +399,7 @@ dash_b_result take_dash_b_option(int *argc, char **argv, char **dir) {
     *argc -= removed;
 
     size_t len = strlen(text);
-    if (len == 0 || text[len - 1] == '/')
+    if (len == 0 || path_is_separator(text[len - 1]))
       *dir = text;
     else
       *dir = str_join(text, "/", (char *)nullptr);
@@ -419,30 +422,6 @@ char **build_tool_argv(const frontend_program *program, int argc, char **argv,
     argv[1] = str_join("-", argv[1], (char *)nullptr);
   for (int i = 1; i < argc; ++i) tool_argv[i + 2] = argv[i];
   return tool_argv;
-}
-
-int frontend_exit_status(const char *tool_path, int wait_status) {
-  if (wait_status == 0) return 0;
-  if (WIFSTOPPED(wait_status)) return 1;
-#ifdef WIFCONTINUED
-  // Before the signal case: a continued status would read as a signal.
-  // (FreeBSD and Linux both have it; it only arrives with WCONTINUED.)
-  if (WIFCONTINUED(wait_status)) return 1;
-#endif
-  if (WIFEXITED(wait_status)) return WEXITSTATUS(wait_status);
-
-  int signal_number = WTERMSIG(wait_status);
-  const char *signal_text = strsignal(signal_number);
-  if (signal_text == nullptr) signal_text = "unknown signal";
-  bool core_dumped = false;
-#ifdef WCOREDUMP
-  // Not POSIX: FreeBSD defines it while __BSD_VISIBLE (the default), Linux
-  // under _DEFAULT_SOURCE; a strict system leaves the note out.
-  core_dumped = WCOREDUMP(wait_status);
-#endif
-  fprintf(stderr, "%s terminated with signal %d [%s]%s\n", tool_path, signal_number, signal_text,
-          core_dumped ? ", core dumped" : "");
-  return 1;
 }
 
 int frontend_main(const frontend_program *program, int argc, char **argv) {
@@ -469,7 +448,7 @@ int frontend_main(const frontend_program *program, int argc, char **argv) {
   trace_install_dirs(program);
 
   const char *name = message_name(program, argc, argv);
-  if (!find_plugin(name) || !find_tool(program, name, dash_b == DASH_B_TAKEN)) return 1;
+  if (!find_plugin(program, name) || !find_tool(program, name, dash_b == DASH_B_TAKEN)) return 1;
   const char *self = where != nullptr ? where : name;
   if (own.started_by != nullptr) {
     fprintf(stderr,

@@ -87,9 +87,9 @@ TEST(TakeDashBOption, FindsRemovesAndNormalisesTheFirstOne) {
 
 TEST(BuildToolArgv, PutsThePluginInFrontAndDashesArOperationOnly) {
   frontend_program ar = {"t",  "v",    "/b/", "/l/", "/x/", "ar", "zov-ar",
-                         true, "t/v/../../../../t/bin/", "t/v/", "0"};
+                         true, "t/v/../../../../t/bin/", "t/v/", "0", "libqel_plugin.so"};
   frontend_program nm = {"t",   "v",    "/b/", "/l/", "/x/", "nm", "zov-nm",
-                         false, "t/v/../../../../t/bin/", "t/v/", "0"};
+                         false, "t/v/../../../../t/bin/", "t/v/", "0", "libqel_plugin.so"};
   struct {
     const frontend_program *program;
     std::vector<std::string> args;

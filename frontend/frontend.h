@@ -27,7 +27,15 @@ struct frontend_program {
   const char *tool_dir_below_libdir;
   const char *plugin_dir_below_libexecdir;
   const char *package_version;  // this package's own version, for the trace
+  // The plugin's file name, "libqel_plugin" and the host's suffix for a
+  // loadable module: "libqel_plugin.so", or "libqel_plugin.dll" on
+  // Windows.  Null means "libqel_plugin.so".
+  const char *plugin_name;
 };
+
+// The constants of the program being built (frontend/main.cc), for its
+// entry point (frontend/entry_posix.cc, entry_windows.cc).
+extern const frontend_program frontend_this_program;
 
 // The whole program: returns the process exit status, or exits with 1 on a
 // usage or lookup error.  argv is changed in place (-B arguments removed,
@@ -54,5 +62,7 @@ char **build_tool_argv(const frontend_program *program, int argc, char **argv,
 
 // Turns the tool's wait status into the front-end's exit status: the
 // tool's exit code; 1 for a stopped or continued tool; 1 with a message on
-// stderr for a tool killed by a signal.
+// stderr for a tool killed by a signal (on Windows, ended by an
+// exception).  One per system: frontend/exit_status_posix.cc,
+// exit_status_windows.cc.
 int frontend_exit_status(const char *tool_path, int wait_status);

@@ -1,5 +1,7 @@
 // zov-ar, zov-nm and zov-ranlib: this one source is compiled once per
 // program, each time with that program's constants on the command line.
+// The entry point that hands them to the driver is the system's own
+// (frontend/entry_posix.cc, entry_windows.cc).
 
 #include "frontend/frontend.h"
 
@@ -7,7 +9,7 @@
 #error "build through zov_add_frontend_program, which defines the program's constants"
 #endif
 
-static const frontend_program program = {
+extern const frontend_program frontend_this_program = {
     .target = CONFIG_TARGET,
     .version = CONFIG_VERSION,
     .bindir = CONFIG_BINDIR,
@@ -20,6 +22,5 @@ static const frontend_program program = {
         CONFIG_TARGET "/" CONFIG_VERSION "/" "../../../../" CONFIG_TARGET "/" "bin/",
     .plugin_dir_below_libexecdir = CONFIG_TARGET "/" CONFIG_VERSION "/",
     .package_version = ZOV_PACKAGE_VERSION,
+    .plugin_name = ZOV_PLUGIN_NAME,
 };
-
-int main(int argc, char **argv) { return frontend_main(&program, argc, argv); }

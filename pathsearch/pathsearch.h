@@ -99,10 +99,10 @@ char *running_program_path();
 // copied; null takes the fallback away.
 void set_running_program_fallback(const char *path);
 
-// Whether st, from stat of some file, describes the running program's own
-// file (same device and inode): by the system's answer, else by the
+// Whether the file at path is the running program's own file (the same
+// file by path_file_identity): by the system's answer, else by the
 // fallback file.  False when neither can be had.
-bool is_running_program(const struct stat *st);
+bool is_running_program(const char *path);
 
 // Whether the file at path is the running program's own by the system's
 // answer alone: 1 it is, 0 it is not (or does not stat), -1 the system

@@ -13,7 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "pathsearch/path_rules.h"
 #include "pathsearch/pathsearch.h"
+#include "support/support.h"
 
 // A PATH search buffer up to this size lives on the stack, so that the
 // usual PATH (well under 4 KiB) costs no allocation; with the few words
@@ -21,8 +23,10 @@
 static constexpr size_t kStackSearchBuffer = 4031;
 
 const char *base_name(const char *path) {
-  const char *slash = strrchr(path, '/');
-  return slash != nullptr ? slash + 1 : path;
+  const char *base = path;
+  for (const char *p = path; *p != '\0'; p++)
+    if (path_is_separator(*p)) base = p + 1;
+  return base;
 }
 
 const char *base_name_posix(const char *path) { return base_name(path); }
@@ -56,7 +60,7 @@ static char *copy_range(const char *start, const char *end) {
 char **split_path_components(const char *path, int32_t *count) {
   size_t runs = 0;
   for (const char *p = path; *p != '\0'; p++)
-    if (*p == '/' && (p == path || p[-1] != '/')) runs++;
+    if (path_is_separator(*p) && (p == path || !path_is_separator(p[-1]))) runs++;
   // The count is an int32: a path with more components cannot be described.
   if (runs >= (size_t)INT32_MAX) return nullptr;
 
@@ -70,11 +74,11 @@ char **split_path_components(const char *path, int32_t *count) {
   const char *start = path;
   const char *p = path;
   while (*p != '\0' && !failed) {
-    if (*p != '/') {
+    if (!path_is_separator(*p)) {
       p++;
       continue;
     }
-    while (*p == '/') p++;
+    while (path_is_separator(*p)) p++;
     components[n] = copy_range(start, p);
     if (components[n] == nullptr) {
       failed = true;
@@ -100,67 +104,6 @@ char **split_path_components(const char *path, int32_t *count) {
   return components;
 }
 
-// Whether the component that starts at text is "." or "..".
-static bool is_dot_component(const char *text) {
-  if (text[0] != '.') return false;
-  if (text[1] == '\0' || text[1] == '/') return true;
-  return text[1] == '.' && (text[2] == '\0' || text[2] == '/');
-}
-
-// The canonical form of the usual program path, one that is absolute and
-// free of symbolic links, "." and "..": /usr/local/bin/zov-ar.  That form
-// is the path itself, and whether the path is of that kind is settled by
-// the one readlink per component that realpath makes as well ("not a
-// link" for every one), without realpath's own work on the text (some 200
-// instructions per component in musl's).  Anything else gives null, and
-// realpath then settles it from the start: a link, a missing or
-// unreachable component, a file where a directory belongs, a relative
-// path, "." or "..", a run of '/' or a trailing one, a path too long.  So
-// the answer is always realpath's.  It saves some 1,100 instructions a run
-// (bench/README.md; a musl run takes about 7,200 in all).
-static char *plain_real_path(const char *path) {
-  if (path[0] != '/') return nullptr;
-  size_t length = strlen(path);
-  if (length >= PATH_MAX) return nullptr;
-  char *result = (char *)malloc(length + 1);
-  if (result == nullptr) return nullptr;
-  memcpy(result, path, length + 1);
-
-  // Each leading part in turn, cut off in place at the '/' after it, then
-  // the whole; end is at the '/' before the component.
-  size_t end = 0;
-  for (;;) {
-    const char *component = result + end + 1;
-    if (*component == '\0' || *component == '/' || is_dot_component(component)) break;
-    end++;
-    // Most bytes of a name lie above '/' (letters, digits, '_'): one
-    // comparison passes those.
-    for (unsigned char c; (c = (unsigned char)result[end]) > '/' || (c != '/' && c != '\0');)
-      end++;
-    char cut = result[end];
-    result[end] = '\0';
-    char target;
-    bool plain = readlink(result, &target, 1) < 0 && errno == EINVAL;
-    result[end] = cut;
-    if (!plain) break;
-    if (cut == '\0') return result;
-  }
-  free(result);
-  return nullptr;
-}
-
-char *resolve_real_path(const char *path) {
-  if (char *plain = plain_real_path(path)) return plain;
-  // realpath allocates the result itself (POSIX 2008, FreeBSD's too),
-  // rather than filling a PATH_MAX buffer on the stack (4 KiB on Linux,
-  // 1 KiB on FreeBSD; fresh stack pages touched) that would then be
-  // copied once more.  The result can be no longer either way: every step
-  // of the resolution hands the path so far to the system, which refuses
-  // one that reaches PATH_MAX.
-  if (char *resolved = realpath(path, nullptr)) return resolved;
-  return strdup(path);
-}
-
 // The private copy of the program's path that the computation works on.
 static char *copy_program_path(const char *path, bool resolve) {
   return resolve ? resolve_real_path(path) : strdup(path);
@@ -172,26 +115,47 @@ static char *copy_program_path(const char *path, bool resolve) {
 // candidate then names.
 static bool walk_path(const char *name, size_t name_length, const char *path_list,
                       char *candidate) {
+  const char separators[2] = {path_list_separator, '\0'};
   const char *entry = path_list;
   for (;;) {
-    size_t length = strcspn(entry, ":");
-    const char *end = entry[length] == ':' ? entry + length : nullptr;
+    size_t length = strcspn(entry, separators);
+    const char *end = entry[length] == path_list_separator ? entry + length : nullptr;
     // An empty entry is the current directory.
     if (length == 0) {
       memcpy(candidate, "./", 2);
       length = 2;
     } else {
       memcpy(candidate, entry, length);
-      if (entry[length - 1] != '/') candidate[length++] = '/';
+      if (!path_is_separator(entry[length - 1])) candidate[length++] = '/';
     }
     memcpy(candidate + length, name, name_length + 1);
 
     struct stat st;
-    if (access(candidate, X_OK) == 0 && stat(candidate, &st) == 0 && S_ISREG(st.st_mode))
+    if (path_access(candidate, X_OK) == 0 && path_stat(candidate, &st) == 0 &&
+        S_ISREG(st.st_mode))
       return true;
     if (end == nullptr) return false;
     entry = end + 1;
   }
+}
+
+// The name a program's file has along PATH: progname with the host's
+// program suffix (".exe" on Windows) unless it has it.  *owned is what to
+// free afterwards (null when progname is the name); null when memory runs
+// out.
+static const char *program_file_name(const char *progname, char **owned) {
+  *owned = nullptr;
+  size_t suffix_length = strlen(host_program_suffix);
+  size_t length = strlen(progname);
+  if (suffix_length == 0 ||
+      (length >= suffix_length &&
+       path_texts_equal(progname + length - suffix_length, host_program_suffix, suffix_length)))
+    return progname;
+  *owned = (char *)malloc(length + suffix_length + 1);
+  if (*owned == nullptr) return nullptr;
+  memcpy(*owned, progname, length);
+  memcpy(*owned + length, host_program_suffix, suffix_length + 1);
+  return *owned;
 }
 
 // The longest entry with a '/' added, or "./", then the name.
@@ -203,7 +167,10 @@ static size_t along_path_size(size_t path_length, size_t name_length) {
 // shell would have, and returns the private copy of what was found, or of
 // the bare name when no entry holds an executable regular file of that
 // name.  Null only when memory runs out.
-static char *find_along_path(const char *name, const char *path_list, bool resolve) {
+static char *find_along_path(const char *progname, const char *path_list, bool resolve) {
+  char *suffixed = nullptr;
+  const char *name = program_file_name(progname, &suffixed);
+  if (name == nullptr) return nullptr;
   size_t name_length = strlen(name);
   size_t size = along_path_size(strlen(path_list), name_length);
 
@@ -212,23 +179,31 @@ static char *find_along_path(const char *name, const char *path_list, bool resol
   char *candidate = stack_buffer;
   if (size > sizeof stack_buffer) {
     heap_buffer = (char *)malloc(size);
-    if (heap_buffer == nullptr) return nullptr;
+    if (heap_buffer == nullptr) {
+      free(suffixed);
+      return nullptr;
+    }
     candidate = heap_buffer;
   }
 
-  const char *found = walk_path(name, name_length, path_list, candidate) ? candidate : name;
+  const char *found = walk_path(name, name_length, path_list, candidate) ? candidate : progname;
   char *copy = copy_program_path(found, resolve);
   free(heap_buffer);
+  free(suffixed);
   return copy;
 }
 
-char *program_along_path(const char *name) {
+char *program_along_path(const char *progname) {
   const char *path_list = getenv("PATH");
   if (path_list == nullptr) return nullptr;
+  char *suffixed = nullptr;
+  const char *name = program_file_name(progname, &suffixed);
+  if (name == nullptr) return nullptr;
   size_t name_length = strlen(name);
   char *candidate = (char *)malloc(along_path_size(strlen(path_list), name_length));
-  if (candidate == nullptr) return nullptr;
-  if (walk_path(name, name_length, path_list, candidate)) return candidate;
+  bool found = candidate != nullptr && walk_path(name, name_length, path_list, candidate);
+  free(suffixed);
+  if (found) return candidate;
   free(candidate);
   return nullptr;
 }
@@ -240,7 +215,7 @@ static char *locate_program(const char *progname, bool resolve) {
   // No '/' at all is the same test as a base name that is the whole name,
   // but stops at the first '/', which is the first byte of an absolute
   // path, instead of looking for the last.
-  if (strchr(progname, '/') == nullptr) {
+  if (!path_has_separator(progname)) {
     // PATH is read only for a bare name: with a directory part it plays no
     // part, and a run from an explicit path (the usual case) skips the
     // environment scan.
@@ -266,12 +241,13 @@ static char *relocate_located(const char *program_path, size_t path_length, cons
   // last one holds.  Back over the last component's run of '/', if any,
   // then over its text.
   size_t dir_length = path_length;
-  while (dir_length > 0 && program_path[dir_length - 1] == '/') dir_length--;
-  while (dir_length > 0 && program_path[dir_length - 1] != '/') dir_length--;
+  while (dir_length > 0 && path_is_separator(program_path[dir_length - 1])) dir_length--;
+  while (dir_length > 0 && !path_is_separator(program_path[dir_length - 1])) dir_length--;
 
   // The program lies in the configured bin directory itself: the
-  // configured directories stand.
-  if (bin_length == dir_length && memcmp(program_path, bin_dir, dir_length) == 0)
+  // configured directories stand.  (On Windows the names compare without
+  // regard to case, and either separator matches the other.)
+  if (bin_length == dir_length && path_texts_equal(program_path, bin_dir, dir_length))
     return nullptr;
 
   // The leading components bin_dir and target_dir share end at the last
@@ -281,13 +257,14 @@ static char *relocate_located(const char *program_path, size_t path_length, cons
   // other.
   // First how far they agree, then back from there to the last such end.
   size_t i = 0;
-  while (bin_dir[i] != '\0' && bin_dir[i] == target_dir[i]) i++;
+  while (bin_dir[i] != '\0' && path_chars_equal(bin_dir[i], target_dir[i])) i++;
   size_t shared = 0;
   if (bin_dir[i] == '\0' && target_dir[i] == '\0') {
     shared = i;
   } else {
     for (size_t j = i; j-- > 0;)
-      if (bin_dir[j] == '/' && bin_dir[j + 1] != '/' && target_dir[j + 1] != '/') {
+      if (path_is_separator(bin_dir[j]) && !path_is_separator(bin_dir[j + 1]) &&
+          !path_is_separator(target_dir[j + 1])) {
         shared = j + 1;
         break;
       }
@@ -299,7 +276,7 @@ static char *relocate_located(const char *program_path, size_t path_length, cons
   // characters.
   size_t ups = 0;
   for (const char *p = bin_dir + shared; *p != '\0'; p++)
-    if (*p != '/' && (p == bin_dir + shared || p[-1] == '/')) ups++;
+    if (!path_is_separator(*p) && (p == bin_dir + shared || path_is_separator(p[-1]))) ups++;
 
   // The program's directory, the way up, then the rest of target_dir.
   const char *target_rest = target_dir + shared;

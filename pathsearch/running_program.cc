@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include "pathsearch/path_rules.h"
 #include "pathsearch/pathsearch.h"
 
 namespace {
@@ -13,8 +14,7 @@ namespace {
 struct own_identity {
   bool asked;
   bool known;
-  dev_t device;
-  ino_t inode;
+  file_identity file;
 };
 own_identity from_system;
 own_identity from_fallback;
@@ -27,12 +27,7 @@ const char *fallback_path;
 // qemu-user often enough.
 void learn(own_identity *identity, const char *path) {
   identity->asked = true;
-  struct stat own;
-  identity->known = path != nullptr && stat(path, &own) == 0;
-  if (identity->known) {
-    identity->device = own.st_dev;
-    identity->inode = own.st_ino;
-  }
+  identity->known = path != nullptr && path_file_identity(path, &identity->file);
 }
 
 const own_identity *system_identity() {
@@ -44,8 +39,10 @@ const own_identity *system_identity() {
   return &from_system;
 }
 
-bool same_file(const own_identity *identity, const struct stat *st) {
-  return st->st_dev == identity->device && st->st_ino == identity->inode;
+bool same_file(const own_identity *identity, const char *path) {
+  file_identity other;
+  return path_file_identity(path, &other) && other.volume == identity->file.volume &&
+         other.index == identity->file.index;
 }
 
 }  // namespace
@@ -55,18 +52,17 @@ void set_running_program_fallback(const char *path) {
   from_fallback.asked = false;
 }
 
-bool is_running_program(const struct stat *st) {
+bool is_running_program(const char *path) {
   const own_identity *identity = system_identity();
   if (!identity->known) {
     if (!from_fallback.asked) learn(&from_fallback, fallback_path);
     identity = &from_fallback;
   }
-  return identity->known && same_file(identity, st);
+  return identity->known && same_file(identity, path);
 }
 
 int system_says_running_program(const char *path) {
   const own_identity *identity = system_identity();
   if (!identity->known) return -1;
-  struct stat st;
-  return stat(path, &st) == 0 && same_file(identity, &st);
+  return same_file(identity, path);
 }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "pathsearch/path_rules.h"
 #include "pathsearch/pathsearch.h"
 #include "support/support.h"
 
@@ -22,10 +23,10 @@ static char *find(search_path *list, const char *name, int mode, bool pass_over_
   if (search_trace) fprintf(stderr, "Looking for '%s'\n", name);
   char *candidate = (char *)must_malloc(size);
 
-  if (name[0] == '/') {
+  if (path_is_absolute(name)) {
     // The list plays no part, and neither does stat: a directory is
     // accepted whenever access grants the mode.
-    if (access(name, mode) == 0) {
+    if (path_access(name, mode) == 0) {
       strcpy(candidate, name);
       if (search_trace) fprintf(stderr, "  - found: absolute path\n");
       return candidate;
@@ -36,9 +37,10 @@ static char *find(search_path *list, const char *name, int mode, bool pass_over_
       memcpy(candidate, dir->dir_text, dir->dir_len);
       memcpy(candidate + dir->dir_len, name, name_size);
       struct stat st;
-      if (stat(candidate, &st) != 0 || S_ISDIR(st.st_mode) || access(candidate, mode) != 0)
+      if (path_stat(candidate, &st) != 0 || S_ISDIR(st.st_mode) ||
+          path_access(candidate, mode) != 0)
         continue;
-      if (pass_over_self && is_running_program(&st)) {
+      if (pass_over_self && is_running_program(candidate)) {
         if (search_trace) fprintf(stderr, "  - passed over: %s is this program itself\n", candidate);
         continue;
       }
@@ -109,7 +111,9 @@ void search_path_prepend(search_path *list, const char *text) {
 
 void search_path_from_string(const char *text, search_path *list) {
   if (search_trace)
-    fprintf(stderr, "Convert string '%s' into prefixes, separator = '%c'\n", text, ':');
+    fprintf(stderr, "Convert string '%s' into prefixes, separator = '%c'\n", text,
+            path_list_separator);
+  const char separators[2] = {path_list_separator, '\0'};
 
   // Each prefix is formed straight in the list's own copy, sized exactly,
   // rather than in a work buffer that would then be copied once more.
@@ -120,9 +124,9 @@ void search_path_from_string(const char *text, search_path *list) {
   for (;;) {
     // One pass to the separator or the end, not a search and then a
     // measure of the last entry.
-    size_t length = strcspn(start, ":");
-    const char *end = start[length] == ':' ? start + length : nullptr;
-    bool add_slash = length > 0 && start[length - 1] != '/';
+    size_t length = strcspn(start, separators);
+    const char *end = start[length] == path_list_separator ? start + length : nullptr;
+    bool add_slash = length > 0 && !path_is_separator(start[length - 1]);
     size_t prefix_length = length == 0 ? 2 : length + add_slash;
     check_prefix_length(prefix_length);
 

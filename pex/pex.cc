@@ -1,8 +1,9 @@
 // The pipeline engine: decides what each stage reads and writes, starts it
 // through the back-end table and keeps the record of children, pending
 // input and files to remove.  It makes no descriptor or process call of its
-// own; only the naming of intermediate files (mkstemps, close), fclose of
-// streams and remove of intermediate files are done here directly.
+// own; only the naming of intermediate files (temp_file_create_unique,
+// close), fclose of streams and remove of intermediate files are done here
+// directly.
 //
 // Invariants kept by every function in this file:
 //  - every descriptor the engine got from the back-end is either recorded in
@@ -61,7 +62,7 @@ const char *pex_stage_output_name(pex_pipeline *pipeline, int flags, const char 
     name_template = must_strdup(base);
   else
     name_template = str_join(base, "XXXXXX", (char *)nullptr);
-  int fd = mkstemps(name_template, 0);
+  int fd = temp_file_create_unique(name_template, 0);
   if (fd < 0) {
     free(name_template);
     return nullptr;

@@ -49,8 +49,12 @@ struct pex_timing {
 struct pex_pipeline;
 struct pex_backend;
 
-// The POSIX back-end table.
+// The back-end tables: POSIX (pex_posix.cc) or Windows (pex_win32.cc),
+// whichever the build is for, and the one of this host, which pex_create
+// and pex_run_once use.
 extern const pex_backend pex_posix_backend;
+extern const pex_backend pex_win32_backend;
+extern const pex_backend *const pex_host_backend;
 
 // Never returns null.  The name pointers are stored, not copied, and must
 // outlive the pipeline.

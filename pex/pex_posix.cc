@@ -1,4 +1,4 @@
-// The POSIX back-end of the pipeline engine, pex_create and pex_run_once.
+// The POSIX back-end of the pipeline engine.
 // Starting a child, the delicate part, is pex_posix_spawn.cc.
 //
 // Descriptors made here are close-on-exec and never 0, 1 or 2, so that no
@@ -121,21 +121,4 @@ const pex_backend pex_posix_backend = {
     posix_release,
 };
 
-pex_pipeline *pex_create(int pipeline_flags, const char *program_name,
-                         const char *temp_base_name) {
-  return pex_create_with_backend(pipeline_flags, program_name, temp_base_name,
-                                 &pex_posix_backend);
-}
-
-const char *pex_run_once(int flags, const char *executable, char *const *argv,
-                         const char *program_name, const char *outname, const char *errname,
-                         int *status, int *err) {
-  pex_pipeline *pipeline = pex_create(0, program_name, nullptr);
-  const char *errmsg = pex_add_stage(pipeline, flags, executable, argv, outname, errname, err);
-  if (errmsg == nullptr && !pex_get_status(pipeline, 1, status)) {
-    errmsg = "pex_get_status failed";
-    *err = 0;
-  }
-  pex_release(pipeline);
-  return errmsg;
-}
+const pex_backend *const pex_host_backend = &pex_posix_backend;

@@ -54,9 +54,9 @@ char *str_rejoin(char *old, ...) ZOV_SENTINEL;
 
 // Temporary files.
 //
-// temp_dir picks, once per process, the first of $TMPDIR, $TMP, $TEMP,
-// "/tmp/", "/var/tmp", "/usr/tmp", "/tmp" that access(R_OK|W_OK|X_OK)
-// accepts (else "."), and returns it with one '/' appended.  The result is
+// temp_dir picks, once per process, the first of $TMPDIR, $TMP, $TEMP and
+// the system's directories (temp_system_dirs) that temp_dir_usable accepts
+// (else "."), and returns it with one '/' appended.  The result is
 // owned here and never changes afterwards.
 const char *temp_dir(void);
 
@@ -66,3 +66,17 @@ const char *temp_dir(void);
 // aborts.
 char *temp_file_make(const char *prefix, const char *suffix);
 char *temp_file_make_suffixed(const char *suffix);
+
+// What differs per system (support/temp_file_posix.cc, temp_file_windows.cc):
+// Whether dir may hold temporary files (POSIX: access with R_OK | W_OK |
+// X_OK; Windows: an existing directory that is not read-only).
+bool temp_dir_usable(const char *dir);
+// The directories tried after TMPDIR, TMP and TEMP, null-terminated:
+// "/tmp/", "/var/tmp", "/usr/tmp", "/tmp" on POSIX; the system's
+// temporary directory (GetTempPathW) on Windows.
+const char *const *temp_system_dirs(void);
+// mkstemps: replaces the six 'X' before the last suffix_length bytes of
+// name_template with characters that make the name new, creates the file
+// (readable and writable by the user alone, inherited by no child) and
+// returns its open descriptor; -1 with errno set when it cannot.
+int temp_file_create_unique(char *name_template, int suffix_length);

@@ -12,25 +12,25 @@
 // freed, until the process exits.
 static char *chosen_temp_dir = nullptr;
 
-static bool usable_dir(const char *dir) {
-  return dir != nullptr && access(dir, R_OK | W_OK | X_OK) == 0;
-}
+static bool usable_dir(const char *dir) { return dir != nullptr && temp_dir_usable(dir); }
 
 const char *temp_dir(void) {
   if (chosen_temp_dir != nullptr) return chosen_temp_dir;
 
-  // The variables are used exactly as set: an empty one fails access()
-  // and is passed over.
-  const char *candidates[] = {
-      getenv("TMPDIR"), getenv("TMP"), getenv("TEMP"), "/tmp/", "/var/tmp", "/usr/tmp", "/tmp",
-  };
-  const char *choice = ".";
-  for (const char *candidate : candidates) {
+  // The variables are used exactly as set: an empty one fails the test
+  // and is passed over.  Then the system's own directories.
+  const char *choice = nullptr;
+  const char *variables[] = {getenv("TMPDIR"), getenv("TMP"), getenv("TEMP")};
+  for (const char *candidate : variables) {
     if (usable_dir(candidate)) {
       choice = candidate;
       break;
     }
   }
+  for (const char *const *system = temp_system_dirs(); choice == nullptr && *system != nullptr;
+       ++system)
+    if (usable_dir(*system)) choice = *system;
+  if (choice == nullptr) choice = ".";
 
   // The '/' goes on whatever the choice ends with: "/tmp/" becomes "/tmp//".
   size_t length = strlen(choice);
@@ -49,7 +49,7 @@ char *temp_file_make(const char *prefix, const char *suffix) {
 
   size_t suffix_length = strlen(suffix);
   char *name = str_join(dir, prefix, "XXXXXX", suffix, (char *)nullptr);
-  int fd = mkstemps(name, (int)suffix_length);
+  int fd = temp_file_create_unique(name, (int)suffix_length);
   if (fd == -1) {
     int err = errno;
     fprintf(stderr, "Cannot create temporary file in %s: %s\n", dir, strerror(err));
