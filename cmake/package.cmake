@@ -85,3 +85,24 @@ if(CPACK_GENERATOR STREQUAL "DEB")
 endif()
 ]] @ONLY)
 include(CPack)
+
+# lintian on the DEB of the package workflow, made afresh from the release
+# preset in a scratch build of its own, and on a variant that takes every
+# other road of package/deb_policy.cmake: a Debian revision, a program
+# prefix and dynamic programs.  Either is the same package whichever build
+# runs the test, so only the plain native build does; a cross build's
+# tests run on the target, where the host's cmake and lintian are not.
+if(BUILD_TESTING AND NOT CMAKE_CROSSCOMPILING
+   AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize|-stdlib=libc")
+  set(lintian_args_release)
+  set(lintian_args_variant -DZOV_PROGRAM_PREFIX=x86_64-linux-gnu- -DZOV_DEB_REVISION=1
+      -DZOV_STATIC_PROGRAMS=OFF)
+  foreach(name IN ITEMS release variant)
+    add_test(NAME package.lintian.${name}
+      COMMAND bash ${PROJECT_SOURCE_DIR}/package/lintian_test.sh ${PROJECT_SOURCE_DIR}
+              ${CMAKE_BINARY_DIR}/package-lintian/${name} ${CMAKE_COMMAND} ${CMAKE_CPACK_COMMAND}
+              ${lintian_args_${name}})
+    set_tests_properties(package.lintian.${name} PROPERTIES
+      LABELS package SKIP_RETURN_CODE 77 TIMEOUT 600)
+  endforeach()
+endif()
