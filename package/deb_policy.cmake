@@ -3,9 +3,9 @@
 # package, so that lintian finds nothing to report:
 #   - the manual pages compressed with gzip -9n (no name or time stamp in
 #     the header, so the same files give the same package);
-#   - share/doc/<package>/copyright in Debian's machine-readable format,
+#   - /usr/share/doc/<package>/copyright in Debian's machine-readable format,
 #     made from LICENSE;
-#   - share/doc/<package>/changelog.gz (changelog.Debian.gz with a Debian
+#   - /usr/share/doc/<package>/changelog.gz (changelog.Debian.gz with a Debian
 #     revision) in Debian's changelog format, made from NEWS;
 #   - lintian's override for the static programs, with its reason.
 # The TGZ and `cmake --install` keep the files as they are.
@@ -119,9 +119,8 @@ set(overrides "")
 if(CPACK_ZOV_STATIC_PROGRAMS)
   string(APPEND overrides
     "# Static on purpose: every archive step of a build starts one of these,\n"
-    "# and a static program starts several times faster (bench/README.md).\n"
-    "# They need nothing of the C library but system call wrappers and\n"
-    "# string functions.  -DZOV_STATIC_PROGRAMS=OFF builds dynamic ones.\n")
+    "# and a static program starts several times faster than a dynamic one.\n"
+    "# -DZOV_STATIC_PROGRAMS=OFF builds dynamic ones.\n")
   string(REGEX REPLACE "^/" "" bindir "${CPACK_PACKAGING_INSTALL_PREFIX}/${CPACK_ZOV_BINDIR}")
   foreach(program IN LISTS CPACK_ZOV_STATIC_PROGRAMS)
     string(APPEND overrides
