@@ -111,7 +111,10 @@ const char *message_name(const frontend_program *program, int argc, char **argv)
 // other file than the one checked would be loaded; an exec would search
 // PATH for such a tool name.  "./" makes each mean the file checked.
 char *named_with_slash(char *path) {
-  return path_has_separator(path) ? path : str_join("./", path, (char *)nullptr);
+  if (path_has_separator(path)) return path;
+  char *named = str_join("./", path, (char *)nullptr);
+  free(path);
+  return named;
 }
 
 // ---- The trace (ZOV_TRACE set and not empty) ----------------------------------
