@@ -310,7 +310,7 @@ void pex_release(pex_pipeline *pipeline) {
   free(pipeline->child_statuses);
   free(pipeline->child_times);
   for (int32_t i = 0; i < pipeline->removal_count; ++i) {
-    remove(pipeline->removal_paths[i]);
+    file_remove(pipeline->removal_paths[i]);
     free(pipeline->removal_paths[i]);
   }
   free(pipeline->removal_paths);

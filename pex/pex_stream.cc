@@ -14,8 +14,8 @@
 #include "pex/pex_backend.h"
 #include "support/support.h"
 
-// Streams opened here directly are close-on-exec ("e"), so that children
-// of this or any other pipeline do not inherit them.
+// Streams opened here directly are inherited by no child of this or any
+// other pipeline (file_open_stream).
 FILE *pex_open_input_file(pex_pipeline *pipeline, int flags, const char *name) {
   if (pipeline->child_count != 0 || pipeline->pending_input_fd > 0 ||
       pipeline->pending_input_path != nullptr) {
@@ -26,11 +26,11 @@ FILE *pex_open_input_file(pex_pipeline *pipeline, int flags, const char *name) {
   if (path == nullptr) return nullptr;
   bool engine_made = path != name;
 
-  FILE *stream = fopen(path, (flags & PEX_BINMODE_OUT) ? "wbe" : "we");
+  FILE *stream = file_open_stream(path, (flags & PEX_BINMODE_OUT) ? "wb" : "w");
   if (stream == nullptr) {
     int saved_errno = errno;
     if (engine_made) {
-      remove(path);
+      file_remove(path);
       free(const_cast<char *>(path));
     }
     errno = saved_errno;
@@ -97,7 +97,8 @@ FILE *pex_output_stream(pex_pipeline *pipeline, int binary) {
     }
     // A stream from an earlier call is still the pipeline's to close.
     if (pipeline->last_output_stream != nullptr) fclose(pipeline->last_output_stream);
-    pipeline->last_output_stream = fopen(pipeline->pending_input_path, binary ? "rbe" : "re");
+    pipeline->last_output_stream =
+        file_open_stream(pipeline->pending_input_path, binary ? "rb" : "r");
     int saved_errno = errno;
     if (pipeline->pending_input_path_owned) free(pipeline->pending_input_path);
     pipeline->pending_input_path_owned = 0;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <stddef.h>
+#include <stdio.h>
 
 #define ZOV_SENTINEL __attribute__((sentinel))
 
@@ -80,3 +81,9 @@ const char *const *temp_system_dirs(void);
 // (readable and writable by the user alone, inherited by no child) and
 // returns its open descriptor; -1 with errno set when it cannot.
 int temp_file_create_unique(char *name_template, int suffix_length);
+// fopen of a file that no child inherits (POSIX: close-on-exec, mode "e";
+// Windows: "N", and the name widened from UTF-8).  mode is fopen's,
+// without either.
+FILE *file_open_stream(const char *path, const char *mode);
+// remove, of a UTF-8 name on Windows as well.
+int file_remove(const char *path);

@@ -1,10 +1,12 @@
-// Temporary files on Windows, which has no mkstemps: the name is made
-// here and the file created with O_EXCL through the UTF-16 interface, so
-// that a temporary directory under a user name like "Zoë" is reached.
+// Temporary files and the file operations that differ per system, on
+// Windows, which has no mkstemps: the name is made here and the file
+// created with O_EXCL through the UTF-16 interface, so that a temporary
+// directory under a user name like "Zoë" is reached.
 
 #include <errno.h>
 #include <fcntl.h>
 #include <io.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -83,4 +85,28 @@ int temp_file_create_unique(char *name_template, int suffix_length) {
   }
   errno = EEXIST;
   return -1;
+}
+
+FILE *file_open_stream(const char *path, const char *mode) {
+  wchar_t wide_mode[8];
+  size_t length = 0;
+  for (; mode[length] != '\0' && length + 2 < sizeof wide_mode / sizeof wide_mode[0]; ++length)
+    wide_mode[length] = (wchar_t)mode[length];
+  wide_mode[length++] = L'N';  // not inherited
+  wide_mode[length] = L'\0';
+  wchar_t *wide = wide_from_utf8(path);
+  FILE *stream = _wfopen(wide, wide_mode);
+  int saved_errno = errno;
+  free(wide);
+  errno = saved_errno;
+  return stream;
+}
+
+int file_remove(const char *path) {
+  wchar_t *wide = wide_from_utf8(path);
+  int result = _wremove(wide);
+  int saved_errno = errno;
+  free(wide);
+  errno = saved_errno;
+  return result;
 }
