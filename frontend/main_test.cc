@@ -20,9 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "frontend/testing/test_harness.h"
 #include "pathsearch/pathsearch.h"
-#include "support/test_emulator.h"
+#include "testing/emulator.h"
+#include "testing/files.h"
+#include "testing/process.h"
+#include "testing/stand_in_tool.h"
 
 using namespace zov_test;
 
@@ -78,7 +80,7 @@ struct install_tree {
 
 class Frontend : public testing::Test {
  protected:
-  temp_dir tmp;
+  scratch_dir tmp;
   std::string record = tmp.path() + "/record";
   install_tree tree{tmp.path() + "/root"};
 

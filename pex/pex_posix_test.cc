@@ -1,5 +1,5 @@
 // The POSIX back-end and pex_run_once with real children.  The child is
-// this test binary itself (see pex_test_util.h), so it can report what it
+// this test binary itself (see testing/child.h), so it can report what it
 // received.  Tests that change process-wide state run in a forked
 // subprocess and report through its exit code.
 
@@ -31,10 +31,14 @@
 #include <gtest/gtest.h>
 
 #include "pex/pex_backend.h"
-#include "pex/pex_test_util.h"
-#include "support/test_emulator.h"
+#include "testing/child.h"
+#include "testing/descriptors.h"
+#include "testing/emulator.h"
+#include "testing/files.h"
 
 extern char **environ;
+
+using namespace zov_test;
 
 namespace {
 
@@ -213,7 +217,7 @@ TEST(PosixSpawn, ChildFailuresComeBackThroughTheReportPipe) {
   const failure cases[] = {
       {"not on PATH", PEX_USE_PATH, "pex-no-such-program", 0, -1, "execvp", ENOENT},
       {"no such file", 0, dir.file("missing"), 0, -1, "execv", ENOENT},
-      {"a directory", 0, dir.path, 0, -1, "execv", EACCES},
+      {"a directory", 0, dir.path(), 0, -1, "execv", EACCES},
       {"bad input descriptor", 0, self_path(), 999, -1, "dup2", EBADF},
       {"bad descriptor to close", 0, self_path(), 0, 999, "close", EBADF},
   };
@@ -371,7 +375,7 @@ TEST(PosixSpawn, EnvironmentAndArgumentBytesArriveUnchanged) {
   for (int byte = 1; byte < 256; ++byte) all_bytes += (char)byte;
   std::vector<std::string> args = {all_bytes, "", "a=b\nc d", std::string(1, '\xff')};
   std::vector<std::string> env_items = {"PEX_BYTES=" + all_bytes, "PEX_EMPTY=",
-                                        "PATH=" + dir.path};
+                                        "PATH=" + dir.path()};
 
   std::vector<std::string> argv_items = {"pex-self", "--pex-child", "dump"};
   argv_items.insert(argv_items.end(), args.begin(), args.end());

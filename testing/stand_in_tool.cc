@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_descriptors.h"
+#include "testing/descriptors.h"
 
 namespace {
 
