@@ -104,6 +104,11 @@ section "4. Starting a child: pex_run_once against the platform's ways"
 "$spawn_bench" "$noop" --runs 500 --memory-gib 4 --fork-runs-large 10
 echo "(targets: pex_run_once / posix_spawn at most 0.80 at both sizes; 4 GiB / 0 GiB at most 1.10)"
 
+# 4b. A long PATH: the search list built from it.
+section "4b. Building the search list from a long PATH"
+"$path_bench"
+echo "(target: the time per entry flat across the sizes)"
+
 # 5. Peak resident memory.
 section "5. Peak resident memory"
 for libc in $libcs; do

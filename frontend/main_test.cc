@@ -168,7 +168,8 @@ TEST_F(Frontend, DashBDirectoryIsSearchedFirstAndAsGiven) {
       {{nm, "-B."}, extra, "./nm", "./" + plugin_name, {}},
       // An empty directory names files relative to the working directory;
       // the tool found there is the one run, not an nm along PATH.
-      {{nm, "-B", "", "x.o"}, extra, "nm", plugin_name, {"x.o"}},
+      // Both are named with "./", so that neither can mean another file.
+      {{nm, "-B", "", "x.o"}, extra, "./nm", "./" + plugin_name, {"x.o"}},
       {{nm, "-B", "-v", "x.o"}, tmp.path(), "-v/nm", "-v/" + plugin_name, {"x.o"}},
       // Argument 0 is scanned too; the next argument takes its place.
       {{"-B" + extra, "x.o"}, "", extra + "/nm", extra + "/" + plugin_name, {}},
@@ -488,6 +489,19 @@ TEST_F(Frontend, ExecPrefixIsFoundByItsWholeName) {
   }
 }
 
+// Only Linux starts a program from an empty argument vector (FreeBSD's
+// execve refuses one with EINVAL); elsewhere such a case is left out.
+bool empty_argv_case_left_out(const char *what) {
+#ifdef __linux__
+  (void)what;
+  return false;
+#else
+  printf("skipped case \"%s\": only Linux starts a program from an empty argument vector\n",
+         what);
+  return true;
+#endif
+}
+
 // The "home" variant lives in the configured bin directory, beside a tool
 // and plugin put in its configured tree at build time.
 TEST_F(Frontend, ConfiguredDirectoriesWhenNotRelocated) {
@@ -508,13 +522,7 @@ TEST_F(Frontend, ConfiguredDirectoriesWhenNotRelocated) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);
-#ifndef __linux__
-    if (c.empty_argv) {
-      printf("skipped case \"%s\": only Linux starts a program from an empty argument vector\n",
-             c.what);
-      continue;
-    }
-#endif
+    if (c.empty_argv && empty_argv_case_left_out(c.what)) continue;
     run_options options;
     options.empty_argv = c.empty_argv;
     run_result r = run(c.args.empty() ? program : c.args[0], c.args, options);
@@ -784,6 +792,224 @@ TEST_F(Frontend, TraceGivesTheErrorOfAFailedStart) {
                          strerror(ENOENT) + "\n";
   ASSERT_GE(r.err.size(), expected.size()) << r.err;
   EXPECT_EQ(r.err.substr(r.err.size() - expected.size()), expected);
+}
+
+// A tool that is a script without a "#!" line is run by /bin/sh, as
+// execvp runs one, whichever C library the program carries.
+TEST_F(Frontend, ToolScriptWithoutInterpreterLineRunsUnderTheShell) {
+  std::string nm = tree.add_program("zov-nm");
+  tree.add_plugin();
+  std::string ran = tmp.path() + "/ran";
+  write_file(tree.tool_dir() + "/nm", "printf '%s\\n' \"$0\" \"$@\" > '" + ran + "'\nexit 3\n",
+             0755);
+  run_result r = run(nm, {nm, "x.o", "a b"});
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.exit_code(), 3);
+  EXPECT_EQ(read_file(ran), tree.tool_text("nm") + "\n--plugin\n" + tree.plugin_text() +
+                                "\nx.o\na b\n");
+}
+
+// Whether a run may be made with /proc hidden, printing why not: the
+// emulator answers for /proc/self/exe itself, so hiding it there shows
+// nothing.
+bool proc_can_be_hidden() {
+  std::string why;
+#ifdef ZOV_TEST_PROGRAMS_SANITIZED
+  why = "the sanitizers' run-time in the programs needs /proc";
+#else
+  if (test_emulator() != nullptr)
+    why = std::string(test_emulator()) + " answers for /proc/self/exe without /proc";
+  else if (can_hide_proc(&why))
+    return true;
+#endif
+  printf("skipped the runs without /proc: %s\n", why.c_str());
+  return false;
+}
+
+// A directory so deep that every step of a program that starts itself
+// again lengthens the argument vector by some 2.5 KiB: with the stack
+// limit of bounded_run, which caps the vector at 128 KiB (Linux), such a
+// chain ends within some 50 steps, even as root (whom RLIMIT_NPROC does
+// not stop); the whole process group is killed after 60 seconds besides.
+std::string deep_dir(const std::string &base) {
+  std::string deep = base;
+  for (int i = 0; i < 10; ++i) deep += "/" + std::string(240, 'a' + i);
+  return deep;
+}
+
+run_options bounded_run(run_options options) {
+  options.stack_limit = 512 * 1024;
+  options.timeout_seconds = 60;
+  return options;
+}
+
+// Two copies of a front-end (here two builds of it, as two versions
+// would be), each installed under the target-prefixed name in a tree
+// without its tool, both on PATH: the first passes over itself and finds
+// the second, which must run nothing, with or without /proc.
+TEST_F(Frontend, CopiesNeverRunEachOther) {
+  const std::string prefixed = target + "-nm";
+  bool hide_choices[] = {false, true};
+  bool can_hide = proc_can_be_hidden();
+  int n = 0;
+  for (bool hide : hide_choices) {
+    if (hide && !can_hide) continue;
+    SCOPED_TRACE(hide ? "without /proc" : "with /proc");
+    std::string base = deep_dir(tmp.path()) + "/case" + std::to_string(n++);
+    install_tree first{base + "/first"}, second{base + "/second"};
+    first.add_program("zov-nm");
+    first.add_plugin();
+    copy_file(first.bin() + "/zov-nm", first.bin() + "/" + prefixed);
+    make_dirs(second.root + "/lib/zov/" + target + "/" + version);
+    second.add_plugin();
+    copy_file(std::string(ZOV_TEST_HOME) + "bin/zov-nm", second.bin() + "/" + prefixed);
+
+    run_options options;
+    options.env = {"PATH=" + first.bin() + ":" + second.bin()};
+    options.hide_proc = hide;
+    std::string program = first.bin() + "/" + prefixed;
+    run_result r = run(program, {program, "x.o"}, bounded_run(options));
+    ASSERT_FALSE(r.timed_out);
+    EXPECT_EQ(r.err, second.bin() + "/" + prefixed + ": started by the front-end " + program +
+                         "; not running " + program +
+                         ", so that front-ends cannot start each other without end\n");
+    EXPECT_EQ(r.exit_code(), 1);
+    EXPECT_FALSE(tool_saw().present);
+  }
+}
+
+// Without /proc the program cannot ask the system which file it is: the
+// file it located itself by stands for it, so it still passes over itself.
+TEST_F(Frontend, NeverRunsItselfWithoutProc) {
+  if (!proc_can_be_hidden()) GTEST_SKIP() << "/proc cannot be hidden here";
+  const std::string prefixed = target + "-nm";
+  install_tree t{deep_dir(tmp.path()) + "/root"};
+  std::string nm = t.add_program("zov-nm");
+  t.add_plugin();
+  make_dirs(t.tool_dir());
+  make_symlink(nm, t.tool_dir() + "/nm");
+  std::string self_dir = tmp.path() + "/self", real_dir = tmp.path() + "/real";
+  make_symlink(nm, self_dir + "/" + prefixed);
+  install_tree::add_tool_in(real_dir, prefixed);
+
+  run_options options;
+  options.env = {"PATH=" + self_dir + ":" + real_dir};
+  options.hide_proc = true;
+  run_result r = run(nm, {nm, "x.o"}, bounded_run(options));
+  ASSERT_FALSE(r.timed_out);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.exit_code(), 0);
+  EXPECT_EQ(tool_saw().args, concat({real_dir + "/" + prefixed, "--plugin", t.plugin_text()},
+                                    {"x.o"}));
+}
+
+// A PATH entry that means the working directory finds whatever lies
+// there under the program's name.  Unless that is the running program's
+// own file, the program asks the system where it lies instead of taking
+// the tree around a planted copy.
+TEST_F(Frontend, PlantedCopyInTheWorkingDirectoryPlacesNothing) {
+  std::unique_ptr<char, decltype(&free)> own(running_program_path(), &free);
+  if (own == nullptr) GTEST_SKIP() << "this system does not tell a program its own path";
+  std::string nm = tree.complete("zov-nm", "nm");
+  std::string cwd = tmp.path() + "/planted/bin";
+  install_tree planted{tmp.path() + "/planted"};
+  planted.add_program("zov-nm");
+  planted.add_plugin();
+  write_file(planted.tool_dir() + "/nm", "#!/bin/sh\necho planted >&2\nexit 42\n", 0755);
+  struct {
+    const char *what;
+    std::string argv0;
+    std::vector<std::string> env;
+  } cases[] = {
+      {"argument 0 along a PATH ending in ':'", "zov-nm", {"PATH=/nonexistent:"}},
+      {"argument 0 along a PATH with an empty entry", "zov-nm", {"PATH=:/nonexistent"}},
+      {"ZOV_EXEC_PREFIX empty, PATH ending in ':'", "anything",
+       {"ZOV_EXEC_PREFIX=", "PATH=/nonexistent:"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    run_options options;
+    options.cwd = cwd;
+    options.env = c.env;
+    run_result r = run(nm, {c.argv0, "x.o"}, options);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exit_code(), 0);
+    EXPECT_EQ(tool_saw().args,
+              concat({tree.tool_text("nm"), "--plugin", tree.plugin_text()}, {"x.o"}));
+    remove(record.c_str());
+  }
+}
+
+// With an empty -B the plugin found in the working directory reaches the
+// tool as "./libqel_plugin.so": a bare name would be looked for by the
+// dynamic loader along its library path, never there.  Shown with the
+// host's real nm loading the sample plugin.
+TEST_F(Frontend, EmptyDashBHandsTheToolThePluginItChecked) {
+#ifndef ZOV_TEST_HOST_NM
+  GTEST_SKIP() << "needs the host's nm and a plugin built for the host (not when "
+                  "cross-compiling)";
+#else
+  std::string nm = tree.add_program("zov-nm");
+  std::string cwd = tmp.path() + "/work";
+  copy_file(ZOV_TEST_HOST_NM, cwd + "/nm");
+  copy_file(ZOV_TEST_SAMPLE_PLUGIN, cwd + "/" + plugin_name);
+  // No object: nm asks the plugin about a file it does not know itself.
+  write_file(cwd + "/text.o", "not an object\n");
+  run_options options;
+  options.cwd = cwd;
+  options.env = {"ZOV_SAMPLE_PLUGIN_TRACE=1"};
+  run_result r = run(nm, {nm, "-B", "", "text.o"}, options);
+  EXPECT_NE(r.err.find("libqel_plugin.so: onload called"), std::string::npos) << r.err;
+#endif
+}
+
+// A trace line that cannot be written is dropped: the tool runs as it
+// would untraced, with the SIGPIPE disposition the program was given.
+TEST_F(Frontend, TraceToAReaderThatHasGoneChangesNothing) {
+  std::string nm = tree.complete("zov-nm", "nm");
+  for (bool ignored : {false, true}) {
+    SCOPED_TRACE(ignored ? "SIGPIPE ignored" : "SIGPIPE at its default");
+    run_options options;
+    options.env = {"ZOV_TRACE=1", "ZOV_STAND_IN_EXIT=5"};
+    options.stderr_reader_gone = true;
+    options.ignore_sigpipe = ignored;
+    run_result r = run(nm, {nm, "x.o"}, options);
+    EXPECT_EQ(r.exit_code(), 5);
+    tool_record saw = tool_saw();
+    EXPECT_EQ(saw.args, concat({tree.tool_text("nm"), "--plugin", tree.plugin_text()}, {"x.o"}));
+    EXPECT_EQ(saw.sigpipe, ignored ? "ignored" : "default");
+    remove(record.c_str());
+  }
+}
+
+// No argument 0 at all, or an empty one, in a moved tree: the system says
+// where the program lies.
+TEST_F(Frontend, NoArgumentZeroInAMovedTree) {
+  std::unique_ptr<char, decltype(&free)> own(running_program_path(), &free);
+  if (own == nullptr) GTEST_SKIP() << "this system does not tell a program its own path";
+  std::string nm = tree.complete("zov-nm", "nm");
+  struct {
+    const char *what;
+    bool empty_argv;
+    std::vector<std::string> args;
+  } cases[] = {
+      {"empty argument vector", true, {}},
+      {"empty argument 0", false, {"", "x.o"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.empty_argv && empty_argv_case_left_out(c.what)) continue;
+    run_options options;
+    options.empty_argv = c.empty_argv;
+    run_result r = run(nm, c.args, options);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.exit_code(), 0);
+    std::vector<std::string> user_args;
+    if (!c.args.empty()) user_args.assign(c.args.begin() + 1, c.args.end());
+    EXPECT_EQ(tool_saw().args,
+              concat({tree.tool_text("nm"), "--plugin", tree.plugin_text()}, user_args));
+    remove(record.c_str());
+  }
 }
 
 }  // namespace

@@ -12,13 +12,13 @@
 // the static region is used up.
 //
 // A statically linked program may supply the allocation functions itself
-// (glibc documents this, and musl, whose static programs are built with
-// ZOV_LIBC_MUSL, takes them as well: its own allocator is then never
-// linked; elsewhere the C library's allocator is kept and this file
-// compiles to nothing).  The C library's own start-up and
-// functions (strdup, realpath, ...) then allocate here too.  Every
-// function of the family is defined, so that nothing pulls in the
-// library's allocator beside this one.
+// (glibc documents this, and musl takes them as well: its own allocator is
+// then never linked).  The build adds this file only for C libraries known
+// to take it (cmake/program_runtime.cmake); elsewhere the C library's
+// allocator is kept.  The C library's own start-up and functions (strdup,
+// realpath, ...) then allocate here too.  Every function of the family is
+// defined, so that nothing pulls in the library's allocator beside this
+// one.
 //
 // The programs are single-threaded and run once, so there are no locks,
 // and free gives memory back only where that is free of cost: the last
@@ -32,8 +32,6 @@
 #include <string.h>
 #include <sys/mman.h>
 #include <unistd.h>
-
-#if defined(__GLIBC__) || defined(ZOV_LIBC_MUSL)
 
 namespace {
 
@@ -204,5 +202,3 @@ void *pvalloc(size_t size) {
 size_t malloc_usable_size(void *block) { return block == nullptr ? 0 : header_of(block)->size; }
 
 }  // extern "C"
-
-#endif  // __GLIBC__ || ZOV_LIBC_MUSL

@@ -12,15 +12,12 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#if defined(__FreeBSD__)
-#include <sys/types.h>
-// (sys/types.h first: FreeBSD's sys/sysctl.h needs it.)
-#include <sys/sysctl.h>
-#endif
 
 #include "pathsearch/pathsearch.h"
 
-// A PATH search buffer up to this size lives on the stack.
+// A PATH search buffer up to this size lives on the stack, so that the
+// usual PATH (well under 4 KiB) costs no allocation; with the few words
+// of the frame around it, the buffer then stays within one 4 KiB page.
 static constexpr size_t kStackSearchBuffer = 4031;
 
 const char *base_name(const char *path) {
@@ -119,7 +116,8 @@ static bool is_dot_component(const char *text) {
 // realpath then settles it from the start: a link, a missing or
 // unreachable component, a file where a directory belongs, a relative
 // path, "." or "..", a run of '/' or a trailing one, a path too long.  So
-// the answer is always realpath's.
+// the answer is always realpath's.  It saves some 1,100 instructions a run
+// (bench/README.md; a musl run takes about 7,200 in all).
 static char *plain_real_path(const char *path) {
   if (path[0] != '/') return nullptr;
   size_t length = strlen(path);
@@ -233,42 +231,6 @@ char *program_along_path(const char *name) {
   if (walk_path(name, name_length, path_list, candidate)) return candidate;
   free(candidate);
   return nullptr;
-}
-
-char *running_program_path() {
-#if defined(__linux__)
-  // The kernel's link to the executable it started; readlink does not say
-  // whether it cut the text short, so a full buffer is tried again bigger.
-  for (size_t size = 256; size <= ((size_t)1 << 20); size *= 2) {
-    char *path = (char *)malloc(size);
-    if (path == nullptr) return nullptr;
-    ssize_t length = readlink("/proc/self/exe", path, size);
-    if (length > 0 && (size_t)length < size) {
-      path[length] = '\0';
-      return path;
-    }
-    free(path);
-    if (length <= 0) return nullptr;
-  }
-  return nullptr;
-#elif defined(__FreeBSD__)
-  // FreeBSD: the kernel's record of the executable's path, through the
-  // KERN_PROC_PATHNAME sysctl of this process (-1); /proc is seldom
-  // mounted there.
-  int mib[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PATHNAME, -1};
-  size_t size = 0;
-  if (sysctl(mib, 4, nullptr, &size, nullptr, 0) != 0 || size == 0) return nullptr;
-  char *path = (char *)malloc(size);
-  if (path == nullptr) return nullptr;
-  if (sysctl(mib, 4, path, &size, nullptr, 0) != 0 || size == 0 || path[0] == '\0') {
-    free(path);
-    return nullptr;
-  }
-  path[size - 1] = '\0';
-  return path;
-#else
-  return nullptr;
-#endif
 }
 
 // Where the program lies: a name without '/' is looked for along PATH

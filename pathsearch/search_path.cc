@@ -14,30 +14,6 @@ bool search_trace = false;
 
 void search_path_set_trace(bool flag) { search_trace = flag; }
 
-bool is_running_program(const struct stat *st) {
-  // Learnt once, when a lookup first has a candidate to compare: a run that
-  // finds nothing, or never asks, pays nothing.
-  static int known = -1;  // -1: not asked yet; 0: the system cannot tell
-  static dev_t own_device;
-  static ino_t own_inode;
-  if (known < 0) {
-    // The path the system gives, then stat of it, rather than stat of
-    // Linux's /proc/self/exe straight away: one system call more, but
-    // qemu-user answers a readlink of that link with the emulated program
-    // and a stat of it with itself, and a cross toolchain's front-ends are
-    // run under qemu-user often enough.
-    struct stat own;
-    char *path = running_program_path();
-    known = path != nullptr && stat(path, &own) == 0;
-    free(path);
-    if (known) {
-      own_device = own.st_dev;
-      own_inode = own.st_ino;
-    }
-  }
-  return known && st->st_dev == own_device && st->st_ino == own_inode;
-}
-
 static char *find(search_path *list, const char *name, int mode, bool pass_over_self) {
   // One buffer that fits every candidate.  Sized in size_t so that no
   // length can wrap it around to something too small.
@@ -84,13 +60,19 @@ char *search_path_find_not_self(search_path *list, const char *name, int mode) {
   return find(list, name, mode, true);
 }
 
-// Links a node for text, which becomes the list's own, in at the front or
-// behind the last node.
-static void link_prefix(search_path *list, char *text, size_t length, bool at_front) {
+// Where a node goes in at the front, or behind the last node.
+static search_dir **insertion_place(search_path *list, bool at_front) {
   search_dir **place = &list->head;
   if (!at_front) {
     while (*place != nullptr) place = &(*place)->next_dir;
   }
+  return place;
+}
+
+// Links a node for text, which becomes the list's own, in at place.
+// Returns the place behind the new node.
+static search_dir **link_prefix(search_path *list, search_dir **place, char *text,
+                                size_t length) {
   if ((int32_t)length > list->longest_len) list->longest_len = (int32_t)length;
 
   search_dir *node = (search_dir *)must_malloc(sizeof(search_dir));
@@ -98,6 +80,7 @@ static void link_prefix(search_path *list, char *text, size_t length, bool at_fr
   node->dir_len = length;
   node->next_dir = *place;
   *place = node;
+  return &node->next_dir;
 }
 
 // longest_len sizes every lookup's buffer, so a prefix it cannot record is
@@ -113,7 +96,7 @@ void search_path_add(search_path *list, const char *text, bool at_front) {
   check_prefix_length(length);
   char *copy = (char *)must_malloc(length + 1);
   memcpy(copy, text, length + 1);
-  link_prefix(list, copy, length, at_front);
+  link_prefix(list, insertion_place(list, at_front), copy, length);
 }
 
 void search_path_append(search_path *list, const char *text) {
@@ -130,6 +113,9 @@ void search_path_from_string(const char *text, search_path *list) {
 
   // Each prefix is formed straight in the list's own copy, sized exactly,
   // rather than in a work buffer that would then be copied once more.
+  // The end of the list is found once: a walk to it for every component
+  // would make a long PATH cost the square of its length.
+  search_dir **tail = insertion_place(list, false);
   const char *start = text;
   for (;;) {
     // One pass to the separator or the end, not a search and then a
@@ -149,7 +135,7 @@ void search_path_from_string(const char *text, search_path *list) {
     }
     prefix[prefix_length] = '\0';
     if (search_trace) fprintf(stderr, "  - add prefix: %s\n", prefix);
-    link_prefix(list, prefix, prefix_length, false);
+    tail = link_prefix(list, tail, prefix, prefix_length);
     if (end == nullptr) break;
     start = end + 1;
   }

@@ -420,6 +420,66 @@ TEST(PosixSpawn, EnvironmentAndArgumentBytesArriveUnchanged) {
   EXPECT_EQ(got, expected);
 }
 
+// What execvp does, whatever the C library's own does: PATH is walked in
+// the child's environment, a file that may not be executed is passed over
+// for a later one, and a file that is no program (a script without "#!")
+// is run by /bin/sh with the same arguments.  execv runs no shell.
+TEST(PosixSpawn, ExecWalksPathAndHandsScriptsWithoutInterpreterLineToTheShell) {
+  scratch_dir dir;
+  std::string first = dir.file("first"), second = dir.file("second");
+  mkdir(first.c_str(), 0755);
+  mkdir(second.c_str(), 0755);
+  std::string ran = dir.file("ran");
+  std::string script = "printf '%s\\n' \"$0\" \"$@\" > '" + ran + "'\nexit 7\n";
+  auto put = [&](const std::string &path, int mode) {
+    write_file(path, script);
+    chmod(path.c_str(), (mode_t)mode);
+  };
+  put(second + "/script", 0755);
+  put(first + "/denied", 0644);
+  put(second + "/denied", 0755);
+  put(first + "/only-denied", 0644);
+  put(dir.file("direct"), 0755);
+
+  struct {
+    const char *what;
+    int flags;
+    std::string executable;
+    std::string ran_as;  // empty: the start fails
+    std::string errmsg;
+    int err;
+  } cases[] = {
+      {"found along PATH", PEX_USE_PATH, "script", second + "/script", "", 0},
+      {"named with a '/'", PEX_USE_PATH, dir.file("direct"), dir.file("direct"), "", 0},
+      {"an earlier file that may not be executed", PEX_USE_PATH, "denied", second + "/denied",
+       "", 0},
+      {"only a file that may not be executed", PEX_USE_PATH, "only-denied", "", "execvp", EACCES},
+      {"nowhere along PATH", PEX_USE_PATH, "missing", "", "execvp", ENOENT},
+      {"execv", 0, dir.file("direct"), "", "execv", ENOEXEC},
+  };
+  arg_vector env({"PATH=" + first + ":" + second});
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    remove(ran.c_str());
+    arg_vector argv({"argument 0", "x", "y z"});
+    pex_pipeline *p = pex_create(0, "pex_test", nullptr);
+    int err = 0;
+    const char *errmsg = pex_add_stage_env(p, PEX_FINAL_STAGE | c.flags, c.executable.c_str(),
+                                           argv.get(), env.get(), nullptr, nullptr, &err);
+    if (c.ran_as.empty()) {
+      EXPECT_STREQ(errmsg, c.errmsg.c_str());
+      EXPECT_EQ(err, c.err) << strerror(err);
+    } else {
+      ASSERT_EQ(errmsg, nullptr) << errmsg << ": " << strerror(err);
+      int status = 0;
+      ASSERT_EQ(pex_get_status(p, 1, &status), 1);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 7) << status;
+      EXPECT_EQ(read_file(ran), c.ran_as + "\nx\ny z\n");
+    }
+    pex_release(p);
+  }
+}
+
 // Argument vectors at the edge of the kernel's limit: a large one that
 // fits runs, one past the limit fails with E2BIG under the exec's name.
 TEST(PosixSpawn, ArgumentVectorsNearArgMax) {

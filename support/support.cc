@@ -72,7 +72,9 @@ const char *errno_text(int errnum) {
 // argument list, up to the null end marker.  The first pass notes the
 // lengths of the first few parts, so that the second copies those without
 // measuring them again (a join has two or three parts as a rule, and its
-// texts are whole paths).
+// texts are whole paths).  With the search lists' noted lengths, some
+// 1,300 instructions a run (bench/README.md; a musl run takes about 7,200
+// in all).
 
 constexpr int kNotedLengths = 8;
 

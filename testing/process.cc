@@ -7,6 +7,10 @@
 #include <stdio.h>
 #include <string.h>
 #include <sys/resource.h>
+#ifdef __linux__
+#include <sched.h>
+#include <sys/mount.h>
+#endif
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -113,12 +117,35 @@ bool drain(int out_fd, int err_fd, std::string *out, std::string *err, pid_t gro
   return killed;
 }
 
+// A mount namespace of this process's own, with an empty tmpfs over /proc.
+// Root needs nothing more; anyone else gets the rights inside a user
+// namespace of their own.  False with errno set when the system refuses.
+bool hide_proc_here() {
+#ifndef __linux__
+  errno = ENOSYS;  // mount namespaces are Linux's
+  return false;
+#else
+  int flags = CLONE_NEWNS | (geteuid() == 0 ? 0 : CLONE_NEWUSER);
+  if (unshare(flags) != 0) return false;
+  // Nothing mounted here may reach the namespace the tests run in.
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
+  return mount("zov-test-no-proc", "/proc", "tmpfs", MS_NOSUID | MS_NODEV, "size=4k") == 0;
+#endif
+}
+
 // In the forked child of run_program: the start-up state the options ask
 // for, then the program.
 [[noreturn]] void exec_as_asked(const std::string &path, char **argv, char **envp,
                                 const run_options &options, int out_fd, int err_fd) {
   dup2(out_fd, 1);
   dup2(err_fd, 2);
+  if (options.stderr_reader_gone) {
+    int gone[2];
+    if (pipe(gone) != 0) _exit(124);
+    close(gone[0]);
+    dup2(gone[1], 2);
+  }
+  if (options.hide_proc && !hide_proc_here()) _exit(123);
   // Nothing but 0, 1 and 2 reaches the program, so any other descriptor
   // the tool sees was leaked by the program itself.
   int null_fd = open("/dev/null", O_RDONLY);
@@ -136,6 +163,7 @@ bool drain(int out_fd, int err_fd, std::string *out, std::string *err, pid_t gro
   if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(120);
   // An ignored disposition survives exec: that is the point of the option.
   signal(SIGCHLD, options.ignore_sigchld ? SIG_IGN : SIG_DFL);
+  signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -144,6 +172,32 @@ bool drain(int out_fd, int err_fd, std::string *out, std::string *err, pid_t gro
 }
 
 }  // namespace
+
+bool can_hide_proc(std::string *why) {
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    int error = hide_proc_here() ? 0 : errno;
+    if (error == 0 && access("/proc/self/exe", F_OK) == 0) error = EEXIST;
+    ssize_t ignored = write(report[1], &error, sizeof error);
+    (void)ignored;
+    _exit(0);
+  }
+  close(report[1]);
+  int error = -1;
+  ssize_t got = read(report[0], &error, sizeof error);
+  close(report[0]);
+  int status;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (got == (ssize_t)sizeof error && error == 0) return true;
+  *why = "no mount namespace with an empty /proc can be made here (" +
+         std::string(got == (ssize_t)sizeof error && error > 0 ? strerror(error) : "no answer") +
+         ")";
+  return false;
+}
 
 run_result run_program(const std::string &path, const std::vector<std::string> &argv,
                        const run_options &options) {

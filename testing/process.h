@@ -51,7 +51,16 @@ struct run_options {
   //    then.
   unsigned long stack_limit = 0;
   int timeout_seconds = 0;
+  // Run in a mount namespace of its own with an empty tmpfs over /proc, as
+  // in a chroot or container without /proc (see can_hide_proc).
+  bool hide_proc = false;
+  // Standard error a pipe whose reader has gone (err then stays empty).
+  bool stderr_reader_gone = false;
+  bool ignore_sigpipe = false;  // start the child with SIGPIPE set to SIG_IGN
 };
+
+// Whether run_options::hide_proc can be had here; when not, *why says why.
+bool can_hide_proc(std::string *why);
 
 struct run_result {
   int wait_status = 0;

@@ -15,6 +15,8 @@ tool_record read_tool_record(const std::string &path) {
       record.args.push_back(line.substr(4));
     else if (line.rfind("fds:", 0) == 0)
       record.fds = line.substr(4);
+    else if (line.rfind("sigpipe:", 0) == 0)
+      record.sigpipe = line.substr(8);
   }
   return record;
 }

@@ -3,7 +3,8 @@
 // Environment:
 //   ZOV_STAND_IN_RECORD  file to (re)write with what this run saw: one line
 //                        "arg:<text>" per argument, then "fds:" and the open
-//                        descriptors, e.g. "fds: 0 1 2".
+//                        descriptors, e.g. "fds: 0 1 2", then "sigpipe:"
+//                        and how SIGPIPE was disposed of.
 //   ZOV_STAND_IN_STDOUT, ZOV_STAND_IN_STDERR
 //                        texts to write on standard output / error.
 //   ZOV_STAND_IN_SIGNAL  die by this signal (default disposition);
@@ -55,6 +56,11 @@ int main(int argc, char **argv) {
     }
     for (int i = 0; i < argc; ++i) fprintf(out, "arg:%s\n", argv[i]);
     fprintf(out, "fds:%s\n", fds.c_str());
+    struct sigaction sigpipe;
+    sigaction(SIGPIPE, nullptr, &sigpipe);
+    fprintf(out, "sigpipe:%s\n", sigpipe.sa_handler == SIG_DFL   ? "default"
+                                 : sigpipe.sa_handler == SIG_IGN ? "ignored"
+                                                                 : "handled");
     fclose(out);
   }
 

@@ -11,6 +11,7 @@ struct tool_record {
   bool present = false;  // the tool ran and wrote the record
   std::vector<std::string> args;
   std::string fds;  // its open descriptors, each after a space: " 0 1 2"
+  std::string sigpipe;  // "default", "ignored" or "handled"
 };
 
 // Reads the file named in the tool's ZOV_STAND_IN_RECORD.
