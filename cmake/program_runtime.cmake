@@ -147,6 +147,6 @@ function(zov_add_program_runtime_test)
   endforeach()
   add_test(NAME musl_programs_are_static_musl
     COMMAND ${CMAKE_COMMAND} "-DPROGRAMS=${files}"
-      -P ${PROJECT_SOURCE_DIR}/frontend/testing/check_static_musl.cmake)
+      -P ${PROJECT_SOURCE_DIR}/testing/check_static_musl.cmake)
 endfunction()
 cmake_language(DEFER CALL zov_add_program_runtime_test)

@@ -13,24 +13,11 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "testing/process.h"
 
-// A mutable argument vector like the one main() receives.
-struct arg_vector {
-  explicit arg_vector(const std::vector<std::string> &args) : texts(args) {
-    for (std::string &text : texts) pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-  }
-  int argc() const { return (int)texts.size(); }
-  char **argv() { return pointers.data(); }
-  bool owns(const char *p) const {
-    for (const std::string &text : texts)
-      if (p >= text.data() && p <= text.data() + text.size()) return true;
-    return false;
-  }
-  std::vector<std::string> texts;
-  std::vector<char *> pointers;
-};
+using zov_test::arg_vector;
+
+namespace {
 
 std::vector<std::string> strings_of(char **argv, int count) {
   std::vector<std::string> result;
@@ -72,9 +59,9 @@ TEST(TakeDashBOption, FindsRemovesAndNormalisesTheFirstOne) {
     arg_vector v(c.args);
     int argc = v.argc();
     char *dir = nullptr;
-    EXPECT_EQ(take_dash_b_option(&argc, v.argv(), &dir), c.result);
-    EXPECT_EQ(strings_of(v.argv(), argc), c.left);
-    EXPECT_EQ(v.argv()[argc], nullptr);
+    EXPECT_EQ(take_dash_b_option(&argc, v.get(), &dir), c.result);
+    EXPECT_EQ(strings_of(v.get(), argc), c.left);
+    EXPECT_EQ(v.get()[argc], nullptr);
     if (c.dir == nullptr) {
       EXPECT_EQ(dir, nullptr);
     } else {
@@ -111,7 +98,7 @@ TEST(BuildToolArgv, PutsThePluginInFrontAndDashesArOperationOnly) {
     SCOPED_TRACE(testing::PrintToString(c.args));
     arg_vector v(c.args);
     int argc = v.argc();
-    char **tool_argv = build_tool_argv(c.program, argc, v.argv(), tool, plugin);
+    char **tool_argv = build_tool_argv(c.program, argc, v.get(), tool, plugin);
     int user_count = argc >= 2 ? argc - 1 : 0;
     std::vector<std::string> expected = {tool, "--plugin", plugin};
     expected.insert(expected.end(), c.user_args.begin(), c.user_args.end());
@@ -119,8 +106,8 @@ TEST(BuildToolArgv, PutsThePluginInFrontAndDashesArOperationOnly) {
     // The terminator, and the spare last slot of argc + 4.
     for (int i = 3 + user_count; i <= argc + 3; ++i) EXPECT_EQ(tool_argv[i], nullptr);
     // User arguments are the program's own strings, not copies.
-    for (int i = 2; i < argc; ++i) EXPECT_EQ(tool_argv[i + 2], v.argv()[i]);
-    if (argc >= 2 && !v.owns(v.argv()[1])) free(v.argv()[1]);
+    for (int i = 2; i < argc; ++i) EXPECT_EQ(tool_argv[i + 2], v.get()[i]);
+    if (argc >= 2 && !v.owns(v.get()[1])) free(v.get()[1]);
     free(tool_argv);
   }
 }

@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "frontend/testing/test_harness.h"
+#include "testing/files.h"
+#include "testing/process.h"
+#include "testing/stand_in_tool.h"
 
 using namespace zov_test;
 namespace fs = std::filesystem;
@@ -120,7 +122,7 @@ std::vector<std::string> expected_tool_args(const std::string &program_dir,
 TEST(Installed, RunsFromWhereverTheTreeIsMoved) {
   if (fs::path(bindir).is_absolute() || fs::path(libdir).is_absolute())
     GTEST_SKIP() << "absolute install directories are not relocatable";
-  temp_dir tmp;
+  scratch_dir tmp;
   std::string stage = tmp.path() + "/stage";
   std::string log;
   ASSERT_TRUE(run_command({ZOV_TEST_CMAKE, "--install", ZOV_TEST_BUILD_DIR, "--prefix", stage,
@@ -204,7 +206,7 @@ TEST(Package, WorksUnpackedAnywhere) {
       std::cout << "DEB package not checked: dpkg-deb not found (Debian package dpkg)\n";
       continue;
     }
-    temp_dir tmp;
+    scratch_dir tmp;
     std::string log;
     ASSERT_TRUE(run_command({ZOV_TEST_CPACK, "-G", p.generator, "-B", tmp.path() + "/out",
                              "--config", std::string(ZOV_TEST_BUILD_DIR) + "/CPackConfig.cmake"},
@@ -278,7 +280,7 @@ TEST(Installed, TwoTargetsSideBySide) {
   }
   ASSERT_EQ(compilers.size(), 2u);
 
-  temp_dir tmp;
+  scratch_dir tmp;
   std::string prefix = tmp.path() + "/usr";
   std::string log;
   ASSERT_TRUE(run_command({ZOV_TEST_CMAKE, "--install", ZOV_TEST_BUILD_DIR, "--prefix", prefix,

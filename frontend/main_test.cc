@@ -20,9 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "frontend/testing/test_harness.h"
 #include "pathsearch/pathsearch.h"
-#include "support/test_emulator.h"
+#include "testing/emulator.h"
+#include "testing/files.h"
+#include "testing/process.h"
+#include "testing/stand_in_tool.h"
 
 using namespace zov_test;
 
@@ -36,6 +38,13 @@ const std::string plugin_name = "libqel_plugin.so";
 std::vector<std::string> concat(std::vector<std::string> a, const std::vector<std::string> &b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
+}
+
+// What the tool is started with: its path, the plugin option, then the
+// user's arguments.
+std::vector<std::string> tool_argv(const std::string &tool_path, const std::string &plugin_path,
+                                   const std::vector<std::string> &args = {}) {
+  return concat({tool_path, "--plugin", plugin_path}, args);
 }
 
 // An install tree at `root`, laid out as the programs expect it.
@@ -53,6 +62,11 @@ struct install_tree {
   }
   std::string plugin_text() const {
     return root + "/bin/../libexec/zov/" + target + "/" + version + "/" + plugin_name;
+  }
+  // What a program in bin/ starts this tree's `tool` with.
+  std::vector<std::string> argv_for(const std::string &tool,
+                                    const std::vector<std::string> &args = {}) const {
+    return tool_argv(tool_text(tool), plugin_text(), args);
   }
 
   // Copies one of the test programs ("zov-ar", "zov-nm") into bin/.
@@ -78,14 +92,16 @@ struct install_tree {
 
 class Frontend : public testing::Test {
  protected:
-  temp_dir tmp;
+  scratch_dir tmp;
   std::string record = tmp.path() + "/record";
   install_tree tree{tmp.path() + "/root"};
 
   // Runs `path` with `args` as its whole argument vector (argument 0
-  // included); the stand-in records to `record`.
+  // included); the stand-in records to `record`, and a record left from an
+  // earlier run is gone first.
   run_result run(const std::string &path, const std::vector<std::string> &args,
                  run_options options = {}) {
+    remove(record.c_str());
     options.env.push_back("ZOV_STAND_IN_RECORD=" + record);
     return run_program(path, args, options);
   }
@@ -122,8 +138,7 @@ TEST_F(Frontend, ToolGetsThePluginOptionThenTheUserArguments) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exit_code(), 0);
     tool_record saw = tool_saw();
-    EXPECT_EQ(saw.args,
-              concat({tree.tool_text(tool), "--plugin", tree.plugin_text()}, c.tool_args));
+    EXPECT_EQ(saw.args, tree.argv_for(tool, c.tool_args));
     // The tool gets the standard descriptors and nothing else.
     EXPECT_EQ(saw.fds, " 0 1 2");
   }
@@ -175,7 +190,7 @@ TEST_F(Frontend, DashBDirectoryIsSearchedFirstAndAsGiven) {
     }
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exit_code(), 0);
-    EXPECT_EQ(tool_saw().args, concat({c.tool, "--plugin", c.plugin}, c.tool_args));
+    EXPECT_EQ(tool_saw().args, tool_argv(c.tool, c.plugin, c.tool_args));
   }
 }
 
@@ -226,8 +241,7 @@ TEST_F(Frontend, ToolPlainNameInTheTreeTargetPrefixedNameAlongPath) {
     if (found == "b") expected_tool = b_dir + "/" + prefixed;
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exit_code(), 0);
-    EXPECT_EQ(tool_saw().args, concat({expected_tool, "--plugin", t.plugin_text()}, {"x.o"}));
-    remove(record.c_str());
+    EXPECT_EQ(tool_saw().args, tool_argv(expected_tool, t.plugin_text(), {"x.o"}));
   }
 }
 
@@ -287,8 +301,7 @@ TEST_F(Frontend, PluginAndToolBeyondTwoGibibytesAreFound) {
     EXPECT_EQ(r.exit_code(), 0);
     std::string expected_tool =
         std::string(c.tool_where) == "tree" ? t.tool_text("nm") : tool;
-    EXPECT_EQ(tool_saw().args, concat({expected_tool, "--plugin", t.plugin_text()}, {"x.o"}));
-    remove(record.c_str());
+    EXPECT_EQ(tool_saw().args, tool_argv(expected_tool, t.plugin_text(), {"x.o"}));
   }
 }
 
@@ -374,7 +387,7 @@ TEST_F(Frontend, ToolStatusIsRelayed) {
     EXPECT_EQ(r.exit_code(), c.exit_status);
     EXPECT_NE(std::find(c.messages.begin(), c.messages.end(), r.err), c.messages.end()) << r.err;
     EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(tool_saw().args, concat({tool, "--plugin", tree.plugin_text()}, {"x.o"}));
+    EXPECT_EQ(tool_saw().args, tree.argv_for("nm", {"x.o"}));
   }
 }
 
@@ -432,8 +445,7 @@ TEST_F(Frontend, EmptyArgumentVector) {
     EXPECT_EQ(r.err, c.message);
     EXPECT_EQ(r.exit_code(), c.message.empty() ? 0 : 1);
     if (c.message.empty()) {
-      EXPECT_EQ(tool_saw().args,
-                std::vector<std::string>({t.tool_text("nm"), "--plugin", t.plugin_text()}));
+      EXPECT_EQ(tool_saw().args, t.argv_for("nm"));
     }
   }
 }
@@ -469,8 +481,7 @@ TEST_F(Frontend, ExecPrefixIsFoundByItsWholeName) {
     if (c.found) {
       EXPECT_EQ(r.err, "");
       EXPECT_EQ(r.exit_code(), 0);
-      EXPECT_EQ(tool_saw().args,
-                std::vector<std::string>({tree.tool_text("nm"), "--plugin", tree.plugin_text()}));
+      EXPECT_EQ(tool_saw().args, tree.argv_for("nm"));
     } else {
       EXPECT_EQ(r.err, path + ": Cannot find plugin 'libqel_plugin.so'\n");
       EXPECT_EQ(r.exit_code(), 1);
@@ -496,9 +507,9 @@ bool empty_argv_case_left_out(const char *what) {
 TEST_F(Frontend, ConfiguredDirectoriesWhenNotRelocated) {
   const std::string home = ZOV_TEST_HOME;  // ends in '/'
   const std::string program = home + "bin/zov-nm";
-  const std::vector<std::string> configured = {
-      home + "lib/zov/" + target + "/" + version + "/../../../../" + target + "/bin/nm",
-      "--plugin", home + "libexec/zov/" + target + "/" + version + "/" + plugin_name};
+  const std::vector<std::string> configured =
+      tool_argv(home + "lib/zov/" + target + "/" + version + "/../../../../" + target + "/bin/nm",
+                home + "libexec/zov/" + target + "/" + version + "/" + plugin_name);
   make_symlink(program, tmp.path() + "/links/nm-link");
   struct {
     const char *what;
@@ -577,14 +588,12 @@ TEST_F(Frontend, NeverRunsItself) {
     if (c.found) {
       EXPECT_EQ(r.err, "");
       EXPECT_EQ(r.exit_code(), 0);
-      EXPECT_EQ(tool_saw().args,
-                concat({real_dir + "/" + prefixed, "--plugin", t.plugin_text()}, {"x.o"}));
+      EXPECT_EQ(tool_saw().args, tool_argv(real_dir + "/" + prefixed, t.plugin_text(), {"x.o"}));
     } else {
       EXPECT_EQ(r.err, nm + ": Cannot find binary '" + prefixed + "'\n");
       EXPECT_EQ(r.exit_code(), 1);
       EXPECT_FALSE(tool_saw().present);
     }
-    remove(record.c_str());
   }
 }
 
@@ -606,7 +615,7 @@ TEST_F(Frontend, InstallPathWithAColon) {
   run_result r = run(nm, {nm, "x.o"}, options);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.exit_code(), 0);
-  EXPECT_EQ(tool_saw().args, concat({t.tool_text("nm"), "--plugin", t.plugin_text()}, {"x.o"}));
+  EXPECT_EQ(tool_saw().args, t.argv_for("nm", {"x.o"}));
 }
 
 // An argument 0 that PATH cannot place says nothing about where the
@@ -649,9 +658,7 @@ TEST_F(Frontend, ArgumentZeroThatPathCannotPlace) {
     run_result r = run(nm, {c.argv0, "x.o"}, options);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exit_code(), 0);
-    EXPECT_EQ(tool_saw().args,
-              concat({tree.tool_text("nm"), "--plugin", tree.plugin_text()}, {"x.o"}));
-    remove(record.c_str());
+    EXPECT_EQ(tool_saw().args, tree.argv_for("nm", {"x.o"}));
   }
 }
 
@@ -714,7 +721,7 @@ TEST_F(Frontend, TraceShowsWhereItLookedAndWhatItRuns) {
   std::vector<std::string> args = {"x.o", "it's", "a b", "$HOME", ""};
   run_result r = run(nm, concat({nm}, args), options);
   EXPECT_EQ(r.exit_code(), 0);
-  EXPECT_EQ(tool_saw().args, concat({tree.tool_text("nm"), "--plugin", tree.plugin_text()}, args));
+  EXPECT_EQ(tool_saw().args, tree.argv_for("nm", args));
   std::vector<std::string> lines = lines_of(r.err);
   ASSERT_GE(lines.size(), 3u) << r.err;
   EXPECT_EQ(lines[0], head + "zov " + ZOV_TEST_PACKAGE_VERSION + ", target " + target +
@@ -892,8 +899,7 @@ TEST_F(Frontend, NeverRunsItselfWithoutProc) {
   ASSERT_FALSE(r.timed_out);
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.exit_code(), 0);
-  EXPECT_EQ(tool_saw().args, concat({real_dir + "/" + prefixed, "--plugin", t.plugin_text()},
-                                    {"x.o"}));
+  EXPECT_EQ(tool_saw().args, tool_argv(real_dir + "/" + prefixed, t.plugin_text(), {"x.o"}));
 }
 
 // A PATH entry that means the working directory finds whatever lies
@@ -927,9 +933,7 @@ TEST_F(Frontend, PlantedCopyInTheWorkingDirectoryPlacesNothing) {
     run_result r = run(nm, {c.argv0, "x.o"}, options);
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.exit_code(), 0);
-    EXPECT_EQ(tool_saw().args,
-              concat({tree.tool_text("nm"), "--plugin", tree.plugin_text()}, {"x.o"}));
-    remove(record.c_str());
+    EXPECT_EQ(tool_saw().args, tree.argv_for("nm", {"x.o"}));
   }
 }
 
@@ -969,9 +973,8 @@ TEST_F(Frontend, TraceToAReaderThatHasGoneChangesNothing) {
     run_result r = run(nm, {nm, "x.o"}, options);
     EXPECT_EQ(r.exit_code(), 5);
     tool_record saw = tool_saw();
-    EXPECT_EQ(saw.args, concat({tree.tool_text("nm"), "--plugin", tree.plugin_text()}, {"x.o"}));
+    EXPECT_EQ(saw.args, tree.argv_for("nm", {"x.o"}));
     EXPECT_EQ(saw.sigpipe, ignored ? "ignored" : "default");
-    remove(record.c_str());
   }
 }
 
@@ -999,9 +1002,7 @@ TEST_F(Frontend, NoArgumentZeroInAMovedTree) {
     EXPECT_EQ(r.exit_code(), 0);
     std::vector<std::string> user_args;
     if (!c.args.empty()) user_args.assign(c.args.begin() + 1, c.args.end());
-    EXPECT_EQ(tool_saw().args,
-              concat({tree.tool_text("nm"), "--plugin", tree.plugin_text()}, user_args));
-    remove(record.c_str());
+    EXPECT_EQ(tool_saw().args, tree.argv_for("nm", user_args));
   }
 }
 

@@ -3,8 +3,7 @@
 # letters, run through the Windows back-end itself.  Under Wine when
 # cross-compiling (CMAKE_CROSSCOMPILING_EMULATOR).
 
-add_executable(zov_stand_in_tool testing/stand_in_tool_windows.cc)
-target_link_options(zov_stand_in_tool PRIVATE -municode)
+# The stand-in tool is testing/stand_in_tool_windows.cc.
 
 # Configured for a prefix that never exists, so every run is relocated.
 set(test_target "mips64-unknown-freebsd14.0")
@@ -17,12 +16,10 @@ foreach(prog IN ITEMS ar nm)
     INSTALLED_NAME zov-${prog} OUTPUT_DIRECTORY ${test_programs_dir})
 endforeach()
 
-add_executable(frontend_windows_test windows_test.cc)
-target_link_libraries(frontend_windows_test PRIVATE zov_pex GTest::gtest_main)
+zov_add_test(frontend_windows_test windows_test.cc LIBRARIES zov_pex)
 target_compile_definitions(frontend_windows_test PRIVATE
   ZOV_TEST_TARGET="${test_target}"
   ZOV_TEST_VERSION="${test_version}"
   ZOV_TEST_PROGRAMS_DIR="${test_programs_dir}"
   ZOV_TEST_STAND_IN="$<TARGET_FILE:zov_stand_in_tool>")
 add_dependencies(frontend_windows_test zov_test_ar zov_test_nm zov_stand_in_tool)
-gtest_discover_tests(frontend_windows_test DISCOVERY_TIMEOUT 60)

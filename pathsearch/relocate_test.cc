@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <ftw.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -13,13 +12,12 @@
 #include <gtest/gtest.h>
 
 #include "pathsearch/pathsearch.h"
+#include "testing/files.h"
 
 namespace {
 
 constexpr const char kBin[] = "/usr/local/bin/";
 constexpr const char kLib[] = "/usr/local/lib/zov/";
-
-int remove_entry(const char *path, const struct stat *, int, struct FTW *) { return remove(path); }
 
 std::optional<std::string> take(char *text) {
   if (text == nullptr) return std::nullopt;
@@ -32,13 +30,6 @@ std::optional<std::string> take(char *text) {
 class RelocateTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char *base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/zov_relocate_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    // Resolved, so that relocated_prefix's canonical paths match it as text.
-    char *real = realpath(tmpl.c_str(), nullptr);
-    root_ = real;
-    free(real);
     if (const char *path = getenv("PATH")) saved_path_ = path;
     char *cwd = getcwd(nullptr, 0);
     saved_cwd_ = cwd;
@@ -50,7 +41,6 @@ class RelocateTest : public ::testing::Test {
     else
       unsetenv("PATH");
     EXPECT_EQ(chdir(saved_cwd_.c_str()), 0);
-    nftw(root_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
   }
 
   // "@" in a text stands for the scratch root.
@@ -77,7 +67,9 @@ class RelocateTest : public ::testing::Test {
     chmod(path.c_str(), mode);
   }
 
-  std::string root_;
+  zov_test::scratch_dir scratch_;
+  // Canonical, so that relocated_prefix's canonical paths match it as text.
+  const std::string root_ = scratch_.path();
   std::optional<std::string> saved_path_;
   std::string saved_cwd_;
 };

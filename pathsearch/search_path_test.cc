@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <ftw.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -11,15 +10,12 @@
 #include <gtest/gtest.h>
 
 #include "pathsearch/pathsearch.h"
+#include "testing/files.h"
 
 namespace {
 
 using ::testing::internal::CaptureStderr;
 using ::testing::internal::GetCapturedStderr;
-
-int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
-  return remove(path);
-}
 
 std::vector<std::string> prefixes(const search_path &list) {
   std::vector<std::string> texts;
@@ -40,16 +36,9 @@ void free_list(search_path *list) {
 
 class SearchPathTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char *base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/zov_search_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-  }
   void TearDown() override {
     search_path_set_trace(false);
     free_list(&list_);
-    nftw(root_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
   }
 
   std::string Dir(const std::string &name) {
@@ -71,7 +60,8 @@ class SearchPathTest : public ::testing::Test {
     return text;
   }
 
-  std::string root_;
+  zov_test::scratch_dir scratch_;
+  const std::string root_ = scratch_.path();
   search_path list_{};
 };
 

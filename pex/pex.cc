@@ -113,154 +113,192 @@ int pex_collect_children(pex_pipeline *pipeline, int terminate_first, const char
   return result;
 }
 
-const char *pex_add_stage_env(pex_pipeline *pipeline, int flags, const char *executable,
-                              char *const *argv, char *const *env, const char *outname,
-                              const char *errname, int *err) {
-  const pex_backend *backend = pipeline->backend;
+// Adding a stage, step by step.  Each step returns null or the message of
+// its failure with *err set; the descriptors it opens are the caller's to
+// close on a later step's failure.
+
+// The caller's writing into the first stage's input file is over: what it
+// wrote must be on disk before the stage reads it.
+static const char *close_input_stream(pex_pipeline *pipeline, int *err) {
+  FILE *stream = pipeline->input_stream;
+  if (stream == nullptr) return nullptr;
+  pipeline->input_stream = nullptr;  // forgotten even when the close fails
+  if (fclose(stream) != 0) {
+    *err = errno;
+    return "closing pipeline input file";
+  }
+  return nullptr;
+}
+
+// What can be told from the arguments and the record alone, before
+// anything is opened or changed: a refused stage leaves nothing to undo.
+static const char *refused_stage(const pex_pipeline *pipeline, int flags, const char *errname,
+                                 int *err) {
   const char *errmsg = nullptr;
-  int in;
-  int out = -1;
-  int errdes = -1;
-  char *joined_outname = nullptr;  // the final stage's base+suffix name
-  int toclose;
-  pid_t pid;
-
-  if (pipeline->input_stream != nullptr) {
-    FILE *stream = pipeline->input_stream;
-    pipeline->input_stream = nullptr;
-    if (fclose(stream) != 0) {
-      *err = errno;
-      return "closing pipeline input file";
-    }
-  }
-
-  if (pipeline->pending_input_path != nullptr) {
-    // The previous stage's file is complete only once every earlier child
-    // has ended.
-    if (!pex_collect_children(pipeline, 0, &errmsg, err)) return errmsg;
-    in = backend->open_input(pipeline, pipeline->pending_input_path,
-                             (flags & PEX_BINMODE_IN) != 0);
-    if (in < 0) {
-      *err = errno;
-      return "open temporary file";
-    }
-    if (pipeline->pending_input_path_owned) free(pipeline->pending_input_path);
-    pipeline->pending_input_path_owned = 0;
-    pipeline->pending_input_path = nullptr;
-  } else {
-    in = pipeline->pending_input_fd;
-    if (in < 0) {
-      *err = 0;
-      return "pipeline already complete";
-    }
-  }
-
-  // From here on every failure goes through the clean-up at the end.
-  const char *open_name = nullptr;
-  if (flags & PEX_FINAL_STAGE) {
-    if (outname == nullptr) {
-      out = 1;
-    } else if (flags & PEX_NAME_IS_SUFFIX) {
-      joined_outname = str_join(pipeline->temp_base_name, outname, (char *)nullptr);
-      open_name = joined_outname;
-    } else {
-      open_name = outname;
-    }
-    pipeline->pending_input_fd = -1;
-  } else if (pipeline->pipeline_flags & PEX_PIPES) {
-    int fds[2];
-    if (backend->make_pipe(pipeline, fds, (flags & PEX_BINMODE_OUT) != 0) < 0) {
-      *err = errno;
-      errmsg = "pipe";
-      goto fail;
-    }
-    out = fds[1];
-    pipeline->pending_input_fd = fds[0];
-  } else {
-    const char *name = pex_stage_output_name(pipeline, flags, outname);
-    if (name == nullptr) {
-      *err = 0;
-      errmsg = "could not create temporary file";
-      goto fail;
-    }
-    bool engine_made = name != outname;
-    if ((pipeline->pipeline_flags & PEX_KEEP_TEMPS) == 0) {
-      pipeline->removal_count++;
-      pipeline->removal_paths = static_cast<char **>(
-          must_realloc(pipeline->removal_paths, (size_t)pipeline->removal_count * sizeof(char *)));
-      pipeline->removal_paths[pipeline->removal_count - 1] =
-          engine_made ? const_cast<char *>(name) : must_strdup(name);
-    }
-    pipeline->pending_input_path = const_cast<char *>(name);
-    pipeline->pending_input_path_owned =
-        engine_made && (pipeline->pipeline_flags & PEX_KEEP_TEMPS) != 0;
-    open_name = name;
-  }
-
-  if (out < 0) {
-    out = backend->open_output(pipeline, open_name, (flags & PEX_BINMODE_OUT) != 0,
-                               (flags & PEX_APPEND_OUT) != 0);
-    if (out < 0) {
-      *err = errno;
-      errmsg = "open temporary output file";
-      goto fail;
-    }
-  }
-  free(joined_outname);
-  joined_outname = nullptr;
-
-  if (errname != nullptr && (flags & PEX_STDERR_TO_PIPE)) {
-    *err = 0;
+  if (pipeline->pending_input_path == nullptr && pipeline->pending_input_fd < 0)
+    errmsg = "pipeline already complete";
+  else if (errname != nullptr && (flags & PEX_STDERR_TO_PIPE))
     errmsg = "both ERRNAME and PEX_STDERR_TO_PIPE specified.";
-    goto fail;
-  }
-  if (pipeline->error_pipe_fd != -1) {
-    *err = 0;
+  else if (pipeline->error_pipe_fd != -1)
     errmsg = "PEX_STDERR_TO_PIPE used in the middle of pipeline";
-    goto fail;
+  if (errmsg != nullptr) *err = 0;  // the engine's own finding
+  return errmsg;
+}
+
+// The stage's standard input: the previous stage's file, or the pending
+// descriptor (0 at first, a pipe's read end in pipe mode).
+static const char *stage_input(pex_pipeline *pipeline, int flags, int *in, int *err) {
+  if (pipeline->pending_input_path == nullptr) {
+    *in = pipeline->pending_input_fd;
+    return nullptr;
   }
-  if (errname != nullptr) {
-    errdes = backend->open_output(pipeline, errname, (flags & PEX_BINMODE_ERR) != 0,
-                                  (flags & PEX_APPEND_ERR) != 0);
-    if (errdes < 0) {
+  // The previous stage's file is complete only once every earlier child
+  // has ended.
+  const char *errmsg = nullptr;
+  if (!pex_collect_children(pipeline, 0, &errmsg, err)) return errmsg;
+  *in = pipeline->backend->open_input(pipeline, pipeline->pending_input_path,
+                                      (flags & PEX_BINMODE_IN) != 0);
+  if (*in < 0) {
+    *err = errno;
+    return "open temporary file";
+  }
+  if (pipeline->pending_input_path_owned) free(pipeline->pending_input_path);
+  pipeline->pending_input_path_owned = 0;
+  pipeline->pending_input_path = nullptr;
+  return nullptr;
+}
+
+// A non-final stage's file, which the next stage reads; null when none can
+// be named.  Unless the pipeline keeps them, it is removed at release.
+static const char *intermediate_file(pex_pipeline *pipeline, int flags, const char *outname) {
+  const char *name = pex_stage_output_name(pipeline, flags, outname);
+  if (name == nullptr) return nullptr;
+  bool engine_made = name != outname;
+  bool keep = (pipeline->pipeline_flags & PEX_KEEP_TEMPS) != 0;
+  if (!keep) {
+    pipeline->removal_count++;
+    pipeline->removal_paths = static_cast<char **>(
+        must_realloc(pipeline->removal_paths, (size_t)pipeline->removal_count * sizeof(char *)));
+    pipeline->removal_paths[pipeline->removal_count - 1] =
+        engine_made ? const_cast<char *>(name) : must_strdup(name);
+  }
+  pipeline->pending_input_path = const_cast<char *>(name);
+  pipeline->pending_input_path_owned = engine_made && keep;
+  return name;
+}
+
+static const char *open_output_file(pex_pipeline *pipeline, int flags, const char *name, int *out,
+                                    int *err) {
+  *out = pipeline->backend->open_output(pipeline, name, (flags & PEX_BINMODE_OUT) != 0,
+                                        (flags & PEX_APPEND_OUT) != 0);
+  if (*out < 0) {
+    *err = errno;
+    return "open temporary output file";
+  }
+  return nullptr;
+}
+
+// The stage's standard output, and what the next stage will read.
+static const char *stage_output(pex_pipeline *pipeline, int flags, const char *outname, int *out,
+                                int *err) {
+  if (flags & PEX_FINAL_STAGE) {
+    pipeline->pending_input_fd = -1;  // complete, however the open goes
+    if (outname == nullptr) {
+      *out = 1;
+      return nullptr;
+    }
+    if ((flags & PEX_NAME_IS_SUFFIX) == 0)
+      return open_output_file(pipeline, flags, outname, out, err);
+    char *joined = str_join(pipeline->temp_base_name, outname, (char *)nullptr);
+    const char *errmsg = open_output_file(pipeline, flags, joined, out, err);
+    free(joined);
+    return errmsg;
+  }
+  if (pipeline->pipeline_flags & PEX_PIPES) {
+    int fds[2];
+    if (pipeline->backend->make_pipe(pipeline, fds, (flags & PEX_BINMODE_OUT) != 0) < 0) {
       *err = errno;
-      errmsg = "open error file";
-      goto fail;
+      return "pipe";
+    }
+    *out = fds[1];
+    pipeline->pending_input_fd = fds[0];
+    return nullptr;
+  }
+  const char *name = intermediate_file(pipeline, flags, outname);
+  if (name == nullptr) {
+    *err = 0;
+    return "could not create temporary file";
+  }
+  return open_output_file(pipeline, flags, name, out, err);
+}
+
+// The stage's standard error: a file, a pipe the pipeline keeps, or ours.
+static const char *stage_error(pex_pipeline *pipeline, int flags, const char *errname,
+                               int *errdes, int *err) {
+  if (errname != nullptr) {
+    *errdes = pipeline->backend->open_output(pipeline, errname, (flags & PEX_BINMODE_ERR) != 0,
+                                             (flags & PEX_APPEND_ERR) != 0);
+    if (*errdes < 0) {
+      *err = errno;
+      return "open error file";
     }
   } else if (flags & PEX_STDERR_TO_PIPE) {
     int fds[2];
-    if (backend->make_pipe(pipeline, fds, (flags & PEX_BINMODE_ERR) != 0) < 0) {
+    if (pipeline->backend->make_pipe(pipeline, fds, (flags & PEX_BINMODE_ERR) != 0) < 0) {
       *err = errno;
-      errmsg = "pipe";
-      goto fail;
+      return "pipe";
     }
-    errdes = fds[1];
+    *errdes = fds[1];
     pipeline->error_pipe_fd = fds[0];
   } else {
-    errdes = 2;
+    *errdes = 2;
   }
+  return nullptr;
+}
 
-  // In pipe mode the child must not keep the read end of its own output
-  // pipe, or the next stage would never see end of file from it.
-  toclose = (pipeline->pipeline_flags & PEX_PIPES) ? pipeline->pending_input_fd : -1;
-  pid = backend->spawn_child(pipeline, flags, executable, argv, env, in, out, errdes, toclose,
-                             &errmsg, err);
-  if (pid < 0) goto fail;
-
+static void record_child(pex_pipeline *pipeline, pid_t pid) {
   pipeline->child_count++;
   pipeline->child_ids = static_cast<pid_t *>(
       must_realloc(pipeline->child_ids, (size_t)pipeline->child_count * sizeof(pid_t)));
   pipeline->child_ids[pipeline->child_count - 1] = pid;
-  return nullptr;
+}
 
-fail:
-  // An input the record still names (the output pipe could not be made) is
-  // left for the next stage or pex_release; closing it here as well would
-  // close it twice.
+// After a failed step: the descriptors the child would have got.  An input
+// the record still names (the output pipe could not be made) is left for
+// the next stage or pex_release; closing it here as well would close it
+// twice.
+static void close_stage_descriptors(pex_pipeline *pipeline, int in, int out, int errdes) {
+  const pex_backend *backend = pipeline->backend;
   if (in != 0 && in != pipeline->pending_input_fd) backend->close_fd(pipeline, in);
   if (out >= 0 && out != 1) backend->close_fd(pipeline, out);
   if (errdes >= 0 && errdes != 2) backend->close_fd(pipeline, errdes);
-  free(joined_outname);
+}
+
+const char *pex_add_stage_env(pex_pipeline *pipeline, int flags, const char *executable,
+                              char *const *argv, char *const *env, const char *outname,
+                              const char *errname, int *err) {
+  const char *errmsg = refused_stage(pipeline, flags, errname, err);
+  if (errmsg == nullptr) errmsg = close_input_stream(pipeline, err);
+  int in = -1;
+  if (errmsg == nullptr) errmsg = stage_input(pipeline, flags, &in, err);
+  if (errmsg != nullptr) return errmsg;  // nothing opened yet
+
+  int out = -1;
+  int errdes = -1;
+  errmsg = stage_output(pipeline, flags, outname, &out, err);
+  if (errmsg == nullptr) errmsg = stage_error(pipeline, flags, errname, &errdes, err);
+  if (errmsg == nullptr) {
+    // In pipe mode the child must not keep the read end of its own output
+    // pipe, or the next stage would never see end of file from it.
+    int toclose = (pipeline->pipeline_flags & PEX_PIPES) ? pipeline->pending_input_fd : -1;
+    pid_t pid = pipeline->backend->spawn_child(pipeline, flags, executable, argv, env, in, out,
+                                               errdes, toclose, &errmsg, err);
+    if (pid >= 0) {
+      record_child(pipeline, pid);
+      return nullptr;
+    }
+  }
+  close_stage_descriptors(pipeline, in, out, errdes);
   return errmsg;
 }
 

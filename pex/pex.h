@@ -62,7 +62,10 @@ pex_pipeline *pex_create_with_backend(int pipeline_flags, const char *program_na
                                       const char *temp_base_name, const pex_backend *backend);
 pex_pipeline *pex_create(int pipeline_flags, const char *program_name, const char *temp_base_name);
 
-// Starts one stage.  Returns null, or a message with *err set.
+// Starts one stage.  Returns null, or a message with *err set.  A stage
+// refused outright (the pipeline complete, errname with PEX_STDERR_TO_PIPE,
+// any stage after one whose standard error went into a pipe) is refused
+// before anything is opened or changed.
 const char *pex_add_stage_env(pex_pipeline *pipeline, int flags, const char *executable,
                               char *const *argv, char *const *env, const char *outname,
                               const char *errname, int *err);

@@ -11,7 +11,12 @@
 #include <gtest/gtest.h>
 
 #include "pex/pex_backend.h"
-#include "pex/pex_test_util.h"
+#include "testing/child.h"
+#include "testing/descriptors.h"
+#include "testing/fake_backend.h"
+#include "testing/files.h"
+
+using namespace zov_test;
 
 namespace {
 

@@ -14,7 +14,10 @@
 #include <gtest/gtest.h>
 
 #include "pex/pex_backend.h"
-#include "pex/pex_test_util.h"
+#include "testing/fake_backend.h"
+#include "testing/files.h"
+
+using namespace zov_test;
 
 namespace {
 
@@ -168,6 +171,45 @@ INSTANTIATE_TEST_SUITE_P(Messages, EngineFailure, testing::ValuesIn(failure_case
                              if (!isalnum((unsigned char)c)) c = '_';
                            return name;
                          });
+
+// A stage refused for its arguments or for what the pipeline already holds
+// is refused before anything is waited for, opened or named: neither the
+// back-end nor the record sees anything of it.
+TEST(Engine, RefusedStageTouchesNothing) {
+  struct refusal {
+    const char *name;
+    int first_flags;  // of the stage before, which leaves an intermediate file
+    int flags;
+    const char *errname;
+    const char *message;
+  };
+  const refusal cases[] = {
+      {"error name with error pipe", 0, PEX_FINAL_STAGE | PEX_STDERR_TO_PIPE, "err",
+       "both ERRNAME and PEX_STDERR_TO_PIPE specified."},
+      {"stage after an error pipe", PEX_STDERR_TO_PIPE, PEX_FINAL_STAGE, nullptr,
+       "PEX_STDERR_TO_PIPE used in the middle of pipeline"},
+  };
+  for (const refusal &c : cases) {
+    SCOPED_TRACE(c.name);
+    engine_env env;
+    pex_pipeline *p = env.fake.create(0, env.path("stage"));
+    add_ok(p, c.first_flags);
+    const char *pending = p->pending_input_path;
+    size_t logged = env.fake.log.size();
+    int err = -1;
+    const char *errmsg = pex_add_stage(p, c.flags, "prog", prog_args, nullptr,
+                                       c.errname != nullptr ? env.path(c.errname) : nullptr, &err);
+    EXPECT_STREQ(errmsg, c.message);
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(std::vector<std::string>(env.fake.log.begin() + (long)logged, env.fake.log.end()),
+              std::vector<std::string>{});
+    EXPECT_EQ(p->pending_input_path, pending);
+    EXPECT_EQ(p->pending_input_fd, 0);  // the refused final stage did not complete it
+    EXPECT_EQ(p->removal_count, 1);
+    EXPECT_EQ(p->waited_count, 0);
+    release_and_expect_clean(env.fake, p);
+  }
+}
 
 TEST(Engine, PipeModeWiresStagesThroughPipes) {
   fake_backend fake;

@@ -17,7 +17,7 @@ extern "C" __attribute__((used, visibility("default"))) const char *__asan_defau
   return "allocator_may_return_null=1";
 }
 
-// Set to make strerror return null (strerror_stand_in.c).
+// Set to make strerror return null (testing/strerror_stand_in.c).
 extern "C" int zov_test_strerror_gives_null;
 
 namespace {

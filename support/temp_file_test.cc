@@ -1,6 +1,5 @@
 #include <errno.h>
 #include <fcntl.h>
-#include <ftw.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,7 +13,8 @@
 #include <gtest/gtest.h>
 
 #include "support/support.h"
-#include "support/test_emulator.h"
+#include "testing/emulator.h"
+#include "testing/files.h"
 
 namespace {
 
@@ -27,34 +27,9 @@ using ::testing::KilledBySignal;
 // directory through the environment, and only the parent removes it.
 constexpr const char kScratchVar[] = "ZOV_TEMP_FILE_TEST_SCRATCH";
 
-int remove_entry(const char *path, const struct stat *, int, struct FTW *) {
-  return remove(path);
-}
-
 class TempFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    if (const char *inherited = getenv(kScratchVar)) {
-      scratch_ = inherited;
-      return;
-    }
-    const char *base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/zov_temp_file_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr) << strerror(errno);
-    // The same directory however it is reached, so names compare as text.
-    char *real = realpath(tmpl.c_str(), nullptr);
-    scratch_ = real;
-    free(real);
-    owned_ = true;
-    setenv(kScratchVar, scratch_.c_str(), 1);
-  }
-
-  void TearDown() override {
-    if (!owned_) return;
-    unsetenv(kScratchVar);
-    nftw(scratch_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
-  }
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 
   // Idempotent, since the child runs them again.
   std::string Dir(const std::string &name, mode_t mode = 0700) {
@@ -71,8 +46,10 @@ class TempFileTest : public ::testing::Test {
     return path;
   }
 
-  std::string scratch_;
-  bool owned_ = false;
+  zov_test::scratch_dir dir_{kScratchVar};
+  // Canonical: the same directory however it is reached, so names compare
+  // as text.
+  const std::string scratch_ = dir_.path();
 };
 
 // In the child: sets or unsets the three variables.
@@ -240,7 +217,7 @@ TEST_F(TempFileTest, UncreatableFileReportsAndAborts) {
       },
       KilledBySignal(SIGABRT),
       "^" + regex_quote("Cannot create temporary file in " + file + "/: " + strerror(ENOTDIR)) +
-          "\n" + emulator_signal_line() + "$");
+          "\n" + zov_test::emulator_signal_line() + "$");
 }
 
 }  // namespace

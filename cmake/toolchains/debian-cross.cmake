@@ -24,7 +24,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# -E tells the tests that they run under qemu-user (support/test_emulator.h).
+# -E tells the tests that they run under qemu-user (testing/emulator.h).
 find_program(ZOV_QEMU_USER qemu-${ZOV_QEMU_ARCH}-static)
 if(ZOV_QEMU_USER)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${ZOV_QEMU_USER} -L /usr/${ZOV_CROSS_TRIPLE}

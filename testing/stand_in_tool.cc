@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_descriptors.h"
+#include "testing/descriptors.h"
 
 namespace {
 

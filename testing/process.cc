@@ -1,80 +1,46 @@
-#include "frontend/testing/test_harness.h"
+#include "testing/process.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
+#include <stdio.h>
 #include <string.h>
-#include <time.h>
 #include <sys/resource.h>
 #ifdef __linux__
 #include <sched.h>
 #include <sys/mount.h>
 #endif
-#include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 extern char **environ;
 
 namespace zov_test {
 
-namespace fs = std::filesystem;
+arg_vector::arg_vector(std::vector<std::string> items) : texts(std::move(items)) { point(); }
 
-temp_dir::temp_dir() {
-  const char *base = getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                        "/zov-frontend-test.XXXXXX";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  // Canonical, so the directory texts the programs print can be predicted.
-  path_ = fs::canonical(buffer.data()).string();
-}
-
-temp_dir::~temp_dir() {
-  std::error_code ignored;
-  fs::remove_all(path_, ignored);
-}
-
-void make_dirs(const std::string &path) { fs::create_directories(path); }
-
-void write_file(const std::string &path, const std::string &text, int mode) {
-  make_dirs(fs::path(path).parent_path().string());
-  {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+arg_vector &arg_vector::operator=(const arg_vector &other) {
+  if (this != &other) {
+    texts = other.texts;
+    point();
   }
-  chmod(path.c_str(), (mode_t)mode);
+  return *this;
 }
 
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+void arg_vector::point() {
+  pointers.clear();
+  for (std::string &text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
 }
 
-bool file_exists(const std::string &path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-void copy_file(const std::string &from, const std::string &to, int mode) {
-  make_dirs(fs::path(to).parent_path().string());
-  fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-  chmod(to.c_str(), (mode_t)mode);
-}
-
-void make_symlink(const std::string &target, const std::string &link) {
-  make_dirs(fs::path(link).parent_path().string());
-  fs::create_symlink(target, link);
+bool arg_vector::owns(const char *p) const {
+  for (const std::string &text : texts)
+    if (p >= text.data() && p <= text.data() + text.size()) return true;
+  return false;
 }
 
 bool run_result::exited() const { return WIFEXITED(wait_status); }
@@ -101,13 +67,6 @@ std::vector<std::string> child_environment(const std::vector<std::string> &extra
   if (!has_path && !no_path) env.push_back("PATH=/nonexistent/zov-test-path");
   env.insert(env.end(), extra.begin(), extra.end());
   return env;
-}
-
-std::vector<char *> pointers(std::vector<std::string> &texts) {
-  std::vector<char *> result;
-  for (std::string &text : texts) result.push_back(text.data());
-  result.push_back(nullptr);
-  return result;
 }
 
 // Reads both pipes to their ends without letting either fill up.  With a
@@ -174,6 +133,44 @@ bool hide_proc_here() {
 #endif
 }
 
+// In the forked child of run_program: the start-up state the options ask
+// for, then the program.
+[[noreturn]] void exec_as_asked(const std::string &path, char **argv, char **envp,
+                                const run_options &options, int out_fd, int err_fd) {
+  dup2(out_fd, 1);
+  dup2(err_fd, 2);
+  if (options.stderr_reader_gone) {
+    int gone[2];
+    if (pipe(gone) != 0) _exit(124);
+    close(gone[0]);
+    dup2(gone[1], 2);
+  }
+  if (options.hide_proc && !hide_proc_here()) _exit(123);
+  // Nothing but 0, 1 and 2 reaches the program, so any other descriptor
+  // the tool sees was leaked by the program itself.
+  int null_fd = open("/dev/null", O_RDONLY);
+  if (null_fd >= 0 && null_fd != 0) dup2(null_fd, 0);
+  closefrom(3);
+  if (options.timeout_seconds > 0) setpgid(0, 0);
+  if (options.stack_limit > 0) {
+    rlimit limit;
+    getrlimit(RLIMIT_STACK, &limit);
+    limit.rlim_cur = (rlim_t)options.stack_limit;
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < limit.rlim_cur)
+      limit.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_STACK, &limit) != 0) _exit(122);
+  }
+  if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(120);
+  // An ignored disposition survives exec: that is the point of the option.
+  signal(SIGCHLD, options.ignore_sigchld ? SIG_IGN : SIG_DFL);
+  signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  execve(path.c_str(), argv, envp);
+  _exit(121);
+}
+
 }  // namespace
 
 bool can_hide_proc(std::string *why) {
@@ -204,11 +201,8 @@ bool can_hide_proc(std::string *why) {
 
 run_result run_program(const std::string &path, const std::vector<std::string> &argv,
                        const run_options &options) {
-  std::vector<std::string> args = argv;
-  std::vector<char *> arg_pointers = pointers(args);
-  if (options.empty_argv) arg_pointers.assign(1, nullptr);
-  std::vector<std::string> env = child_environment(options.env, options.no_path);
-  std::vector<char *> env_pointers = pointers(env);
+  arg_vector args(options.empty_argv ? std::vector<std::string>{} : argv);
+  arg_vector env(child_environment(options.env, options.no_path));
 
   int out_pipe[2], err_pipe[2];
   if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
@@ -216,40 +210,7 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
 
   pid_t pid = fork();
   if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    dup2(out_pipe[1], 1);
-    dup2(err_pipe[1], 2);
-    if (options.stderr_reader_gone) {
-      int gone[2];
-      if (pipe(gone) != 0) _exit(124);
-      close(gone[0]);
-      dup2(gone[1], 2);
-    }
-    if (options.hide_proc && !hide_proc_here()) _exit(123);
-    // Nothing but 0, 1 and 2 reaches the program, so any other descriptor
-    // the tool sees was leaked by the program itself.
-    int null_fd = open("/dev/null", O_RDONLY);
-    if (null_fd >= 0 && null_fd != 0) dup2(null_fd, 0);
-    closefrom(3);
-    if (options.timeout_seconds > 0) setpgid(0, 0);
-    if (options.stack_limit > 0) {
-      rlimit limit;
-      getrlimit(RLIMIT_STACK, &limit);
-      limit.rlim_cur = (rlim_t)options.stack_limit;
-      if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < limit.rlim_cur)
-        limit.rlim_cur = limit.rlim_max;
-      if (setrlimit(RLIMIT_STACK, &limit) != 0) _exit(122);
-    }
-    if (!options.cwd.empty() && chdir(options.cwd.c_str()) != 0) _exit(120);
-    // An ignored disposition survives exec: that is the point of the option.
-    signal(SIGCHLD, options.ignore_sigchld ? SIG_IGN : SIG_DFL);
-    signal(SIGPIPE, options.ignore_sigpipe ? SIG_IGN : SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    execve(path.c_str(), arg_pointers.data(), env_pointers.data());
-    _exit(121);
-  }
+  if (pid == 0) exec_as_asked(path, args.get(), env.get(), options, out_pipe[1], err_pipe[1]);
   // Set from both sides, so the group exists before any kill.
   if (options.timeout_seconds > 0) setpgid(pid, pid);
   close(out_pipe[1]);
@@ -264,26 +225,8 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
   return result;
 }
 
-tool_record read_tool_record(const std::string &path) {
-  tool_record record;
-  std::ifstream in(path);
-  if (!in) return record;
-  record.present = true;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind("arg:", 0) == 0)
-      record.args.push_back(line.substr(4));
-    else if (line.rfind("fds:", 0) == 0)
-      record.fds = line.substr(4);
-    else if (line.rfind("sigpipe:", 0) == 0)
-      record.sigpipe = line.substr(8);
-  }
-  return record;
-}
-
 bool run_command(const std::vector<std::string> &argv, std::string *log, const std::string &cwd) {
-  std::vector<std::string> args = argv;
-  std::vector<char *> arg_pointers = pointers(args);
+  arg_vector args(argv);
   int out_pipe[2];
   if (pipe2(out_pipe, O_CLOEXEC) != 0) return false;
   pid_t pid = fork();
@@ -292,7 +235,7 @@ bool run_command(const std::vector<std::string> &argv, std::string *log, const s
     dup2(out_pipe[1], 1);
     dup2(out_pipe[1], 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(120);
-    execvp(arg_pointers[0], arg_pointers.data());
+    execvp(args.get()[0], args.get());
     _exit(121);
   }
   close(out_pipe[1]);
@@ -307,6 +250,21 @@ bool run_command(const std::vector<std::string> &argv, std::string *log, const s
   }
   if (log != nullptr) *log = output;
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+int run_in_subprocess(int (*body)(void *), void *data) {
+  fflush(nullptr);
+  pid_t pid = fork();
+  if (pid == 0) _exit(body(data));
+  int status = -1;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+bool has_no_children() {
+  int status;
+  return waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
 }
 
 }  // namespace zov_test

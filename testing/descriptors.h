@@ -1,12 +1,14 @@
-// For the tests and their helper programs: the descriptors open in this
-// process, found by asking fcntl about every number below the descriptor
-// limit.  Works on every POSIX host (no /proc needed), opens nothing
-// itself, so a leak check built on it can fail anywhere.
+// The descriptors open in this process, found by asking fcntl about every
+// number below the descriptor limit.  Works on every POSIX host (no /proc
+// needed) and opens nothing itself, so a leak check built on it can fail
+// anywhere.  probe_open_descriptors is inline: the stand-in tool, which
+// links nothing of the tests, lists its descriptors with it too.
 #pragma once
 
 #include <fcntl.h>
 #include <sys/resource.h>
 
+#include <set>
 #include <vector>
 
 namespace zov_test {
@@ -26,5 +28,10 @@ inline std::vector<int> probe_open_descriptors() {
     if (fcntl(fd, F_GETFD) != -1) fds.push_back(fd);
   return fds;
 }
+
+// Descriptors open in this process.
+std::set<int> open_fds();
+// Open descriptors 3 and up that a child would inherit (no FD_CLOEXEC).
+std::set<int> inheritable_fds();
 
 }  // namespace zov_test

@@ -1,34 +1,34 @@
-// Shared pieces of the front-end tests: temporary trees, running a program
-// with a chosen argument vector, environment and start-up state, and
-// reading what the stand-in tool recorded.
+// Argument vectors and running programs from the tests: a program with a
+// chosen argument vector, environment and start-up state; a command to
+// completion; a test body in a forked subprocess.
 #pragma once
+
+#include <sys/types.h>
 
 #include <string>
 #include <vector>
 
 namespace zov_test {
 
-// A fresh directory under $TMPDIR (or /tmp), as a canonical path, removed
-// with everything in it when the object goes.
-class temp_dir {
- public:
-  temp_dir();
-  ~temp_dir();
-  temp_dir(const temp_dir &) = delete;
-  temp_dir &operator=(const temp_dir &) = delete;
-  const std::string &path() const { return path_; }
+// A null-terminated vector of C strings that owns its texts, mutable as
+// the one main() receives.
+struct arg_vector {
+  std::vector<std::string> texts;
+  std::vector<char *> pointers;
+
+  arg_vector() : pointers{nullptr} {}
+  explicit arg_vector(std::vector<std::string> items);
+  arg_vector(const arg_vector &other) : arg_vector(other.texts) {}
+  arg_vector &operator=(const arg_vector &other);
+
+  int argc() const { return (int)texts.size(); }
+  char **get() { return pointers.data(); }
+  // True when p points into one of the texts (not a copy made elsewhere).
+  bool owns(const char *p) const;
 
  private:
-  std::string path_;
+  void point();  // pointers made to point at texts again
 };
-
-void make_dirs(const std::string &path);
-void write_file(const std::string &path, const std::string &text, int mode = 0644);
-std::string read_file(const std::string &path);
-bool file_exists(const std::string &path);
-// Copies contents and sets mode; the parent directory is created.
-void copy_file(const std::string &from, const std::string &to, int mode = 0755);
-void make_symlink(const std::string &target, const std::string &link);
 
 struct run_options {
   // "NAME=value" entries set for the child, after the test's own
@@ -71,22 +71,22 @@ struct run_result {
   int exit_code() const;  // -1 unless exited
 };
 
-// Executes the file at `path` (no PATH search) with exactly `argv`.
+// Executes the file at `path` (no PATH search) with exactly `argv`, its
+// standard input /dev/null and no descriptor but 0, 1 and 2 open.
 run_result run_program(const std::string &path, const std::vector<std::string> &argv,
                        const run_options &options = {});
-
-// What the stand-in tool wrote: its arguments, and its open descriptors.
-struct tool_record {
-  bool present = false;
-  std::vector<std::string> args;
-  std::string fds;
-  std::string sigpipe;  // "default", "ignored" or "handled"
-};
-tool_record read_tool_record(const std::string &path);
 
 // Runs a command to completion with the test's environment; true when it
 // exits with 0.  Its output goes to `log` when given.
 bool run_command(const std::vector<std::string> &argv, std::string *log = nullptr,
                  const std::string &cwd = "");
+
+// Runs body in a forked child and returns its wait status.  For tests that
+// change process-wide state (limits, seccomp, signal dispositions, closed
+// standard descriptors).  body returns the child's exit code.
+int run_in_subprocess(int (*body)(void *), void *data);
+
+// True when this process has no child at all, zombie or running.
+bool has_no_children();
 
 }  // namespace zov_test
