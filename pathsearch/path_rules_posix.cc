@@ -21,6 +21,11 @@ bool path_is_absolute(const char *path) { return path[0] == '/'; }
 
 bool path_chars_equal(char a, char b) { return a == b; }
 
+const char *base_name(const char *path) {
+  const char *slash = strrchr(path, '/');
+  return slash != nullptr ? slash + 1 : path;
+}
+
 int path_stat(const char *path, struct stat *st) { return stat(path, st); }
 
 int path_access(const char *path, int mode) { return access(path, mode); }

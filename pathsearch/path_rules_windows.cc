@@ -34,6 +34,14 @@ bool path_is_absolute(const char *path) {
 
 static char ascii_lower(char c) { return c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c; }
 
+// After the last separator of either kind.
+const char *base_name(const char *path) {
+  const char *base = path;
+  for (const char *p = path; *p != '\0'; p++)
+    if (path_is_separator(*p)) base = p + 1;
+  return base;
+}
+
 bool path_chars_equal(char a, char b) {
   if (path_is_separator(a)) return path_is_separator(b);
   return ascii_lower(a) == ascii_lower(b);

@@ -22,12 +22,7 @@
 // of the frame around it, the buffer then stays within one 4 KiB page.
 static constexpr size_t kStackSearchBuffer = 4031;
 
-const char *base_name(const char *path) {
-  const char *base = path;
-  for (const char *p = path; *p != '\0'; p++)
-    if (path_is_separator(*p)) base = p + 1;
-  return base;
-}
+// base_name is the host's (path_rules_posix.cc, path_rules_windows.cc).
 
 const char *base_name_posix(const char *path) { return base_name(path); }
 
