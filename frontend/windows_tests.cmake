@@ -23,3 +23,8 @@ target_compile_definitions(frontend_windows_test PRIVATE
   ZOV_TEST_PROGRAMS_DIR="${test_programs_dir}"
   ZOV_TEST_STAND_IN="$<TARGET_FILE:zov_stand_in_tool>")
 add_dependencies(frontend_windows_test zov_test_ar zov_test_nm zov_stand_in_tool)
+
+# The driver's pieces that need no process: the -B scan, the tool's
+# argument vector, and the mapping of exit codes and exceptions.
+zov_add_test(frontend_unit_test driver_test.cc exit_status_windows_test.cc
+  LIBRARIES zov_frontend)
