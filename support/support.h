@@ -70,7 +70,7 @@ char *temp_file_make_suffixed(const char *suffix);
 
 // What differs per system (support/temp_file_posix.cc, temp_file_windows.cc):
 // Whether dir may hold temporary files (POSIX: access with R_OK | W_OK |
-// X_OK; Windows: an existing directory that is not read-only).
+// X_OK; Windows: an existing directory).
 bool temp_dir_usable(const char *dir);
 // The directories tried after TMPDIR, TMP and TEMP, null-terminated:
 // "/tmp/", "/var/tmp", "/usr/tmp", "/tmp" on POSIX; the system's

@@ -20,8 +20,9 @@ bool temp_dir_usable(const char *dir) {
   wchar_t *wide = wide_from_utf8(dir);
   DWORD attributes = GetFileAttributesW(wide);
   free(wide);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-         (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+  // A folder's read-only attribute does not keep files from being made in
+  // it (Explorer uses it for other things), so only being a folder counts.
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 // GetTempPathW's answer (TMP, TEMP, USERPROFILE or the Windows directory,
