@@ -104,13 +104,13 @@ struct child_plan {
   const char *exec_step;  // step_execvp or step_execv
   struct sigaction default_action;  // SIG_DFL, nothing blocked
   int signal_limit;                 // one past the highest signal number
-  // The fallback message, less the step and the error text, which only
-  // the child knows.
+  // The fallback message's pieces but the step and the error text, which
+  // only the child knows.  They are measured only by a child that has a
+  // failure to tell: measuring them on every spawn (a program name and an
+  // executable path of some hundred bytes each) cost some 600 instructions
+  // a run of the static musl programs.
   const char *program_name;
-  size_t program_name_length;
   const char *head;  // exec_error_head, without ": " when there is no name
-  size_t head_length;
-  size_t executable_length;
   const char *executable;
 };
 
@@ -131,20 +131,11 @@ size_t text_length(const char *text) {
   }
   char number_buffer[32];
   const char *error_text = pex_child_error_text(error_number, number_buffer);
-  struct piece {
-    const char *text;
-    size_t length;
-  } pieces[8] = {{plan->program_name, plan->program_name_length},
-                 {plan->head, plan->head_length},
-                 {plan->executable, plan->executable_length},
-                 {"': ", 3},
-                 {step, text_length(step)},
-                 {": ", 2},
-                 {error_text, text_length(error_text)},
-                 {"\n", 1}};
+  const char *pieces[8] = {plan->program_name, plan->head, plan->executable, "': ",
+                           step,               ": ",       error_text,       "\n"};
   bool write_failed = false;
-  for (const piece &p : pieces)
-    if (write(2, p.text, p.length) < 0) write_failed = true;
+  for (const char *piece : pieces)
+    if (write(2, piece, text_length(piece)) < 0) write_failed = true;
   _exit(write_failed ? -2 : -1);
 }
 
@@ -384,10 +375,7 @@ void plan_messages(child_plan *plan, const pex_pipeline *pipeline, const char *e
     plan->program_name = "";
     plan->head = exec_error_head + 2;
   }
-  plan->program_name_length = strlen(plan->program_name);
-  plan->head_length = strlen(plan->head);
   plan->executable = executable;
-  plan->executable_length = strlen(executable);
 }
 
 void plan_signals(child_plan *plan) {
