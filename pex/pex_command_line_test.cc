@@ -10,17 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "testing/process.h"
+
 namespace {
 
-std::vector<char *> vector_of(const std::vector<std::string> &args) {
-  std::vector<char *> argv;
-  for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
-  argv.push_back(nullptr);
-  return argv;
-}
-
 std::string line_of(const std::vector<std::string> &args) {
-  char *line = command_line_from_argv(vector_of(args).data());
+  char *line = command_line_from_argv(zov_test::arg_vector(args).get());
   std::string text = line;
   free(line);
   return text;

@@ -12,15 +12,9 @@
 #include <vector>
 
 #include "pex/pex_command_line.h"
+#include "testing/process.h"
 
 namespace {
-
-std::vector<char *> vector_of(const std::vector<std::string> &args) {
-  std::vector<char *> argv;
-  for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
-  argv.push_back(nullptr);
-  return argv;
-}
 
 const std::vector<std::string> hostile_words = {
     "a b", "", "x\\\"y", "trailing\\", "\\\\server\\share\\f.o", "C:\\Users\\Zoë\\f.o",
@@ -28,7 +22,7 @@ const std::vector<std::string> hostile_words = {
 };
 
 std::string write_response(const std::string &dir, const std::vector<std::string> &words) {
-  char *text = response_file_text(vector_of(words).data());
+  char *text = response_file_text(zov_test::arg_vector(words).get());
   std::string path = dir + "/args.rsp";
   std::ofstream(path, std::ios::binary) << text;
   free(text);

@@ -57,7 +57,9 @@ void spin(long milliseconds) {
 
 // The child modes.  Each ends with _exit so that a child never runs the
 // test framework's or the sanitizers' exit work twice.
-[[noreturn]] void child_main(int argc, char **argv) {
+}  // namespace
+
+[[noreturn]] void run_child_mode(int argc, char **argv) {
   std::string mode = argv[2];
   std::string arg = argc > 3 ? argv[3] : "";
   if (mode == "echo") {  // echo TEXT: TEXT on stdout
@@ -100,18 +102,6 @@ void spin(long milliseconds) {
     _exit(122);
   }
   _exit(0);
-}
-
-}  // namespace
-
-arg_vector child_args(std::initializer_list<std::string> mode_and_args) {
-  std::vector<std::string> items{self_path(), "--pex-child"};
-  items.insert(items.end(), mode_and_args);
-  return arg_vector(std::move(items));
-}
-
-void run_child_mode_if_asked(int argc, char **argv) {
-  if (argc >= 3 && strcmp(argv[1], "--pex-child") == 0) child_main(argc, argv);
 }
 
 }  // namespace zov_test

@@ -20,4 +20,8 @@ arg_vector child_args(std::initializer_list<std::string> mode_and_args);
 // For main(): when argv asks for a child mode, runs it and never returns.
 void run_child_mode_if_asked(int argc, char **argv);
 
+// Runs the child mode argv asks for (argv[2] on), then exits: one
+// definition per system (child.cc, child_windows.cc).
+[[noreturn]] void run_child_mode(int argc, char **argv);
+
 }  // namespace zov_test

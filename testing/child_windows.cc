@@ -43,7 +43,9 @@ void spin(long milliseconds) {
     for (int i = 0; i < 100000; ++i) sink = sink + (unsigned)i;
 }
 
-[[noreturn]] void child_main(int argc, char **argv) {
+}  // namespace
+
+[[noreturn]] void run_child_mode(int argc, char **argv) {
   _setmode(0, _O_BINARY);
   _setmode(1, _O_BINARY);
   _setmode(2, _O_BINARY);
@@ -72,18 +74,6 @@ void spin(long milliseconds) {
     ExitProcess(122);
   }
   ExitProcess(0);
-}
-
-}  // namespace
-
-arg_vector child_args(std::initializer_list<std::string> mode_and_args) {
-  std::vector<std::string> items{self_path(), "--pex-child"};
-  items.insert(items.end(), mode_and_args);
-  return arg_vector(std::move(items));
-}
-
-void run_child_mode_if_asked(int argc, char **argv) {
-  if (argc >= 3 && strcmp(argv[1], "--pex-child") == 0) child_main(argc, argv);
 }
 
 }  // namespace zov_test
