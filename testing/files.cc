@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -107,5 +108,17 @@ void make_symlink(const std::string &target, const std::string &link) {
   make_dirs(fs::path(link).parent_path().string());
   fs::create_symlink(target, link);
 }
+
+std::string current_dir() { return fs::current_path().string(); }
+
+void change_dir(const std::string &path) {
+  if (chdir(path.c_str()) != 0) ADD_FAILURE() << "cannot change to " << path;
+}
+
+bool set_env(const char *name, const std::string &value) {
+  return setenv(name, value.c_str(), 1) == 0;
+}
+
+void unset_env(const char *name) { unsetenv(name); }
 
 }  // namespace zov_test

@@ -1,4 +1,5 @@
-// Scratch directories and whole-file helpers for the tests.
+// Scratch directories, whole-file helpers, and the test process's own
+// working directory and environment, the same calls on every host.
 #pragma once
 
 #include <stdio.h>
@@ -49,5 +50,15 @@ bool file_exists(const std::string &path);
 // Copies contents and sets mode; the target's directory is created.
 void copy_file(const std::string &from, const std::string &to, int mode = 0755);
 void make_symlink(const std::string &target, const std::string &link);
+
+// The working directory, and moving it (a failure to move is the test's).
+std::string current_dir();
+void change_dir(const std::string &path);
+
+// Sets or removes a variable of the test process's own environment.
+// Windows' C runtime cannot hold an empty value (setting one removes the
+// variable): set_env then removes it and says false.
+bool set_env(const char *name, const std::string &value);
+void unset_env(const char *name);
 
 }  // namespace zov_test

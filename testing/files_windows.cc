@@ -59,7 +59,12 @@ scratch_dir::scratch_dir(const char *shared_as) : shared_as_(shared_as) {
 scratch_dir::~scratch_dir() {
   if (!owned_) return;
   if (shared_as_ != nullptr) _putenv_s(shared_as_, "");
+  // DeleteFile refuses a read-only file, which a test may have left.
   std::error_code ignored;
+  fs::recursive_directory_iterator entry(u8(path_), ignored);
+  for (; !ignored && entry != fs::recursive_directory_iterator(); entry.increment(ignored))
+    fs::permissions(entry->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+  ignored.clear();
   fs::remove_all(u8(path_), ignored);
 }
 
@@ -115,5 +120,19 @@ void make_symlink(const std::string &target, const std::string &link) {
   make_dirs(text_of(u8(link).parent_path()));
   fs::create_symlink(u8(target), u8(link));
 }
+
+std::string current_dir() { return text_of(fs::current_path()); }
+
+void change_dir(const std::string &path) {
+  std::error_code error;
+  fs::current_path(u8(path), error);
+  if (error) ADD_FAILURE() << "cannot change to " << path << ": " << error.message();
+}
+
+bool set_env(const char *name, const std::string &value) {
+  return _putenv_s(name, value.c_str()) == 0 && !value.empty();
+}
+
+void unset_env(const char *name) { _putenv_s(name, ""); }
 
 }  // namespace zov_test
