@@ -23,9 +23,25 @@ void exit_with_hook(int status) {
   exit(status);
 }
 
+// The decimal digits of a size, written backwards from the end of a buffer
+// of 21 bytes (the 20 digits of 2^64 - 1 and the terminator).  printf has
+// no conversion for size_t that every C runtime takes: Windows' own takes
+// neither %zu nor %llu everywhere, and unsigned long is 32 bits there, so
+// %lu would print a 64-bit size cut short.
+static const char *size_digits(size_t size, char *buffer_end) {
+  char *p = buffer_end;
+  *--p = '\0';
+  do {
+    *--p = (char)('0' + size % 10);
+    size /= 10;
+  } while (size != 0);
+  return p;
+}
+
 void alloc_failed(size_t size) {
-  fprintf(stderr, "\n%s%sout of memory allocating %lu bytes\n", alloc_program_name,
-          *alloc_program_name != '\0' ? ": " : "", (unsigned long)size);
+  char digits[21];
+  fprintf(stderr, "\n%s%sout of memory allocating %s bytes\n", alloc_program_name,
+          *alloc_program_name != '\0' ? ": " : "", size_digits(size, digits + sizeof digits));
   exit_with_hook(1);
 }
 

@@ -83,7 +83,7 @@ TEST(MustAlloc, ZeroSizesStillGiveUsableBlocks) {
 
 TEST(MustAllocDeathTest, FailureReportsSizeRunsHookAndExitsOne) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const std::string max = std::to_string((unsigned long)SIZE_MAX);
+  const std::string max = std::to_string(SIZE_MAX);  // all 64 bits, on Windows too
 
   // No program name: the message opens with a bare newline.
   EXPECT_EXIT(must_malloc(SIZE_MAX), ExitedWithCode(1),
@@ -98,7 +98,7 @@ TEST(MustAllocDeathTest, FailureReportsSizeRunsHookAndExitsOne) {
       },
       ExitedWithCode(1),
       whole_stderr("\nzov-ar: out of memory allocating " +
-                   std::to_string((unsigned long)SIZE_MAX - 1) + " bytes\nhook saw 1\n"));
+                   std::to_string(SIZE_MAX - 1) + " bytes\nhook saw 1\n"));
 
   // A count times size that overflows is reported as the largest size, not
   // as whatever the multiplication wrapped around to.
