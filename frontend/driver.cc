@@ -180,26 +180,12 @@ void trace_install_dirs(const frontend_program *program) {
             dir->dir_text);
 }
 
-// Writes text as one word for a POSIX shell: in single quotes, each
-// single quote in it written as '\''.
-void put_shell_word(const char *text) {
-  fputc('\'', stderr);
-  for (const char *p = text; *p != '\0'; ++p) {
-    if (*p == '\'')
-      fputs("'\\''", stderr);
-    else
-      fputc(*p, stderr);
-  }
-  fputc('\'', stderr);
-}
-
+// The command as it is started: after a long command line has been fitted
+// (a response file on Windows), so that the line is the one that runs.
 void trace_command(const frontend_program *program, char **tool_argv) {
   if (!tracing) return;
   fprintf(stderr, "%s: running", program->installed_name);
-  for (char **arg = tool_argv; *arg != nullptr; ++arg) {
-    fputc(' ', stderr);
-    put_shell_word(*arg);
-  }
+  host_put_command(tool_argv);
   fputc('\n', stderr);
 }
 
@@ -356,13 +342,13 @@ void mark_tool_environment(const char *self, size_t environment_size) {
 
 int run_tool(const frontend_program *program, char *tool_path, char **tool_argv) {
   kept.run_name = str_join("zov-", tool_path, (char *)nullptr);
+  // A command line over the system's limit (Windows) carries the user's
+  // arguments in a response file.
+  tool_argv = host_fit_command_line(tool_argv, 3);
   trace_command(program, tool_argv);
 
   host_prepare_run();
   if (tracing) host_restore_broken_pipe();
-  // A command line over the system's limit (Windows) carries the user's
-  // arguments in a response file.
-  tool_argv = host_fit_command_line(tool_argv, 3);
 
   // The tool path always holds a '/', so the exec searches nothing;
   // PEX_USE_PATH is there for what execvp does with a tool that is a

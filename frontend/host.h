@@ -31,6 +31,11 @@ void host_prepare_run();
 char **host_fit_command_line(char **tool_argv, int first_user_argument);
 void host_after_run();
 
+// Writes the tool's command to stderr as this host's users would type it:
+// each argument a single-quoted word for a POSIX shell; on Windows the
+// very command line the tool is started with (its C runtime's quoting).
+void host_put_command(char **tool_argv);
+
 // The text of an error number that a failed start reports: errno's on
 // POSIX, GetLastError's on Windows.
 const char *host_error_text(int err);

@@ -45,4 +45,18 @@ void host_prepare_run() { signal(SIGCHLD, SIG_DFL); }
 char **host_fit_command_line(char **tool_argv, int) { return tool_argv; }
 void host_after_run() {}
 
+// Each word in single quotes, a single quote in it written as '\''.
+void host_put_command(char **tool_argv) {
+  for (char **arg = tool_argv; *arg != nullptr; ++arg) {
+    fputs(" '", stderr);
+    for (const char *p = *arg; *p != '\0'; ++p) {
+      if (*p == '\'')
+        fputs("'\\''", stderr);
+      else
+        fputc(*p, stderr);
+    }
+    fputc('\'', stderr);
+  }
+}
+
 const char *host_error_text(int err) { return errno_text(err); }

@@ -73,6 +73,15 @@ void host_after_run() {
   free(wide);
 }
 
+// A shell's single quotes mean nothing to cmd.exe or to a program's C
+// runtime: the line that CreateProcessW gets is what a user can paste.
+void host_put_command(char **tool_argv) {
+  char *line = command_line_from_argv(tool_argv);
+  fputc(' ', stderr);
+  fputs(line, stderr);
+  free(line);
+}
+
 const char *host_error_text(int err) {
   wchar_t *text = nullptr;
   DWORD length = FormatMessageW(

@@ -255,6 +255,23 @@ size_t command_line_length(std::vector<std::string> argv) {
   return length;
 }
 
+// The command line that argv makes, as the trace shows it.
+std::string command_line_of(std::vector<std::string> argv) {
+  std::vector<char *> args = vector_of(argv);
+  char *line = command_line_from_argv(args.data());
+  std::string text = line;
+  free(line);
+  return text;
+}
+
+// The trace's "running" line, without its newline; "" when there is none.
+std::string running_line(const std::string &err) {
+  const std::string opening = "zov-nm: running ";
+  size_t at = err.find(opening);
+  if (at == std::string::npos) return "";
+  return err.substr(at + opening.size(), err.find('\n', at) - at - opening.size());
+}
+
 class WindowsFrontend : public testing::Test {
  protected:
   scratch_dir scratch;
@@ -278,6 +295,21 @@ TEST_F(WindowsFrontend, TheToolGetsExactlyTheArgumentsBehindThePlugin) {
   ASSERT_TRUE(record.present) << r.err;
   EXPECT_EQ(record.args,
             concat({t.tool_text("nm.exe"), "--plugin", t.plugin_text()}, hostile_arguments));
+}
+
+// The trace's command is the line the tool is started with, quoted for
+// Windows (a POSIX shell's single quotes would mean nothing there).
+TEST_F(WindowsFrontend, TheTraceShowsTheCommandLineAsStarted) {
+  std::string program = t.complete("zov-nm.exe");
+  run_result r = run(program, concat({program}, hostile_arguments), {record_env, "ZOV_TRACE=1"});
+  EXPECT_EQ(r.exit_code, 0u) << r.err;
+  // An argument may hold a newline: the line is looked for whole.
+  const std::string line = "zov-nm: running " +
+                           command_line_of(concat({t.tool_text("nm.exe"), "--plugin",
+                                                   t.plugin_text()},
+                                                  hostile_arguments)) +
+                           "\n";
+  EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
 }
 
 TEST_F(WindowsFrontend, ArDashesItsFirstWordAndTakesDashB) {
@@ -398,10 +430,13 @@ TEST_F(WindowsFrontend, ACommandLineOverTheLimitGoesInAResponseFile) {
   user.push_back("");
   user.push_back(std::string(command_line_limit - 10 - command_line_length(concat({program}, user)), 'z'));
   run_result r = run(program, concat({program}, user),
-                     {record_env, "TMPDIR=", "TMP=" + temp, "TEMP=C:\\nonexistent"});
+                     {record_env, "TMPDIR=", "TMP=" + temp, "TEMP=C:\\nonexistent", "ZOV_TRACE=1"});
   EXPECT_EQ(r.exit_code, 0u) << r.err;
   tool_record record = read_record(record_path);
   ASSERT_EQ(record.args.size(), 4u);
+  // The trace shows the command that ran: the response file, not the line
+  // that would not fit.
+  EXPECT_EQ(running_line(r.err), command_line_of(record.args));
   EXPECT_EQ(record.args[1], "--plugin");
   EXPECT_EQ(record.args[2], t.plugin_text());
   EXPECT_EQ(record.args[3].rfind("@" + temp + "/cc", 0), 0u) << record.args[3];
