@@ -8,6 +8,7 @@
 #include <io.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <wchar.h>
 
 #include "frontend/frontend.h"
@@ -22,6 +23,19 @@ char **utf8_vector(wchar_t **wide, size_t count) {
   return vector;
 }
 
+// Windows names variables without regard to case (getenv finds "Path" for
+// PATH), and cmd.exe and PowerShell keep the case the user typed, so
+// "zov_trace" is ZOV_TRACE there.  The driver compares names byte by byte,
+// as POSIX asks, so the front-end's own are spelled in capitals here.
+void capitalize_own_names(char **environment) {
+  for (char **entry = environment; *entry != nullptr; ++entry) {
+    char *e = *entry;
+    if (_strnicmp(e, "ZOV_", 4) != 0) continue;
+    for (char *p = e; *p != '\0' && *p != '='; ++p)
+      if (*p >= 'a' && *p <= 'z') *p = (char)(*p - 'a' + 'A');
+  }
+}
+
 }  // namespace
 
 // The driver reads the environment through the runtime's narrow one
@@ -32,7 +46,10 @@ int wmain(int argc, wchar_t **wargv) {
   _setmode(_fileno(stderr), _O_BINARY);
   size_t variables = 0;
   while (_wenviron != nullptr && _wenviron[variables] != nullptr) ++variables;
-  if (_wenviron != nullptr) _environ = utf8_vector(_wenviron, variables);
+  if (_wenviron != nullptr) {
+    _environ = utf8_vector(_wenviron, variables);
+    capitalize_own_names(_environ);
+  }
   char **argv = utf8_vector(wargv, argc > 0 ? (size_t)argc : 0);
   return frontend_main(&frontend_this_program, argc, argv);
 }

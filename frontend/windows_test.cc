@@ -312,6 +312,24 @@ TEST_F(WindowsFrontend, TheTraceShowsTheCommandLineAsStarted) {
   EXPECT_NE(r.err.find(line), std::string::npos) << r.err;
 }
 
+// The front-end's own variables too, as cmd.exe and PowerShell keep
+// whatever case the user typed.
+TEST_F(WindowsFrontend, ItsOwnVariablesAreNamedWithoutRegardToCase) {
+  std::string program = t.complete("zov-nm.exe");
+  run_result r = run(program, {program, "x.o"}, {record_env, "zov_Trace=1"});
+  EXPECT_EQ(r.exit_code, 0u) << r.err;
+  EXPECT_NE(running_line(r.err), "") << r.err;
+
+  // A copy outside the tree finds the tool only through the prefix.
+  std::string copy = scratch.path() + "\\elsewhere\\zov-nm.exe";
+  copy_file(t.bin() + "\\zov-nm.exe", copy);
+  r = run(copy, {copy, "x.o"}, {record_env, "Zov_Exec_Prefix=" + t.bin() + "\\"});
+  EXPECT_EQ(r.exit_code, 0u) << r.err;
+  tool_record record = read_record(record_path);
+  ASSERT_TRUE(record.present) << r.err;
+  EXPECT_EQ(record.args.at(0).rfind(t.bin() + "\\../", 0), 0u) << record.args.at(0);
+}
+
 TEST_F(WindowsFrontend, ArDashesItsFirstWordAndTakesDashB) {
   std::string program = t.complete("zov-ar.exe");
   std::string extra = scratch.path() + "\\extra dir";
@@ -355,6 +373,8 @@ TEST_F(WindowsFrontend, ExecPrefixEndingInEitherSeparatorPointsBackAtTheTree) {
   }
 }
 
+// Spelled "Path" as Windows itself spells it: names of variables are the
+// same whatever their case.
 TEST_F(WindowsFrontend, TheTargetPrefixedToolIsFoundAlongPathSplitAtSemicolons) {
   t.add_plugin();
   std::string program = t.add_program("zov-nm.exe");
@@ -363,7 +383,7 @@ TEST_F(WindowsFrontend, TheTargetPrefixedToolIsFoundAlongPathSplitAtSemicolons) 
   tree::add_tool_in(tools, prefixed_nm + ".exe");
   run_result r =
       run(program, {program, "x.o"},
-          {record_env, "PATH=C:\\nonexistent;" + empty + ";" + tools + ";C:\\other"});
+          {record_env, "Path=C:\\nonexistent;" + empty + ";" + tools + ";C:\\other"});
   EXPECT_EQ(r.exit_code, 0u) << r.err;
   EXPECT_EQ(read_record(record_path).args,
             (std::vector<std::string>{tools + "/" + prefixed_nm + ".exe", "--plugin",
