@@ -15,6 +15,8 @@
 
 #include "pex/pex.h"
 #include "pex/pex_command_line.h"
+#include "testing/files.h"
+#include "testing/process.h"
 
 namespace {
 
@@ -43,39 +45,11 @@ std::string windows_path(const std::string &path) {
   return n > 0 ? utf8(full) : path;
 }
 
-void make_dirs(const std::string &path) {
-  for (size_t i = 3; i <= path.size(); ++i)
-    if (i == path.size() || path[i] == '\\' || path[i] == '/')
-      CreateDirectoryW(wide(path.substr(0, i)).c_str(), nullptr);
-}
-
-void write_file(const std::string &path, const std::string &bytes) {
-  FILE *file = _wfopen(wide(path).c_str(), L"wb");
-  ASSERT_NE(file, nullptr) << path;
-  fwrite(bytes.data(), 1, bytes.size(), file);
-  fclose(file);
-}
-
-std::string read_file(const std::string &path) {
-  std::string bytes;
-  FILE *file = _wfopen(wide(path).c_str(), L"rb");
-  if (file == nullptr) return bytes;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, n);
-  fclose(file);
-  return bytes;
-}
-
-bool file_exists(const std::string &path) {
-  return GetFileAttributesW(wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void copy_file(const std::string &from, const std::string &to) {
-  size_t cut = to.find_last_of("\\/");
-  make_dirs(to.substr(0, cut));
-  ASSERT_TRUE(CopyFileW(wide(from).c_str(), wide(to).c_str(), FALSE)) << from << " -> " << to;
-}
+using zov_test::copy_file;
+using zov_test::file_exists;
+using zov_test::make_dirs;
+using zov_test::read_file;
+using zov_test::write_file;
 
 void remove_tree(const std::wstring &dir) {
   WIN32_FIND_DATAW found;
@@ -172,27 +146,20 @@ std::vector<std::string> child_environment(const std::vector<std::string> &env) 
   return entries;
 }
 
-std::vector<char *> vector_of(std::vector<std::string> &texts) {
-  std::vector<char *> v;
-  for (std::string &t : texts) v.push_back(t.data());
-  v.push_back(nullptr);
-  return v;
-}
-
 run_result run(const std::string &program, std::vector<std::string> argv,
                const std::vector<std::string> &env = {}, const std::string &cwd = "") {
   scratch_dir io;
   std::string out = io.path() + "\\out", err = io.path() + "\\err";
   std::vector<std::string> environment = child_environment(env);
-  std::vector<char *> args = vector_of(argv), envp = vector_of(environment);
+  zov_test::arg_vector args(argv), envp(environment);
   wchar_t here[MAX_PATH * 4];
   GetCurrentDirectoryW(MAX_PATH * 4, here);
   if (!cwd.empty()) SetCurrentDirectoryW(wide(cwd).c_str());
   run_result result;
   pex_pipeline *pipeline = pex_create(0, "windows_test", nullptr);
   int error = 0, status = 0;
-  const char *message = pex_add_stage_env(pipeline, PEX_FINAL_STAGE, program.c_str(), args.data(),
-                                          envp.data(), out.c_str(), err.c_str(), &error);
+  const char *message = pex_add_stage_env(pipeline, PEX_FINAL_STAGE, program.c_str(), args.get(),
+                                          envp.get(), out.c_str(), err.c_str(), &error);
   result.started = message == nullptr && pex_get_status(pipeline, 1, &status);
   pex_release(pipeline);
   SetCurrentDirectoryW(here);
@@ -247,21 +214,18 @@ std::vector<std::string> concat(std::vector<std::string> a, const std::vector<st
   return a;
 }
 
-size_t command_line_length(std::vector<std::string> argv) {
-  std::vector<char *> args = vector_of(argv);
-  char *line = command_line_from_argv(args.data());
-  size_t length = command_line_utf16_length(line);
-  free(line);
-  return length;
-}
-
-// The command line that argv makes, as the trace shows it.
-std::string command_line_of(std::vector<std::string> argv) {
-  std::vector<char *> args = vector_of(argv);
-  char *line = command_line_from_argv(args.data());
+// The command line that argv makes, as the tool is started with it (and
+// the trace shows it).
+std::string command_line_of(const std::vector<std::string> &argv) {
+  zov_test::arg_vector args(argv);
+  char *line = command_line_from_argv(args.get());
   std::string text = line;
   free(line);
   return text;
+}
+
+size_t command_line_length(const std::vector<std::string> &argv) {
+  return command_line_utf16_length(command_line_of(argv).c_str());
 }
 
 // The trace's "running" line, without its newline; "" when there is none.
