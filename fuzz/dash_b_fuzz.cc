@@ -66,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(dir != nullptr);
     // The directory as given, or with the '/' that a lookup prefix needs.
     std::string text = dir;
-    bool needs_slash = !expected_dir.empty() && expected_dir.back() != '/';
+    bool needs_slash = !expected_dir.empty() && !ends_with_separator(expected_dir);
     FUZZ_CHECK(text == expected_dir || (needs_slash && text == expected_dir + "/"));
     // A directory that is not simply the argument's own text is the
     // caller's to free.

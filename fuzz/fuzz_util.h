@@ -1,7 +1,6 @@
 // Helpers shared by the fuzz targets.
 #pragma once
 
-#include <sanitizer/allocator_interface.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -10,6 +9,8 @@
 
 #include <string>
 #include <vector>
+
+#include "pathsearch/path_rules.h"
 
 // assert() vanishes under NDEBUG; a fuzz target must report whatever the
 // build type, and abort() is what libFuzzer turns into a saved crash input.
@@ -43,27 +44,31 @@ inline char *exact_copy(const std::string &text) {
   return copy;
 }
 
-// The size the program asked malloc for: the fuzz targets always run under
-// AddressSanitizer, whose allocator records it.
-inline size_t allocated_size(const void *block) {
-  FUZZ_CHECK(__sanitizer_get_ownership(block));
-  return __sanitizer_get_allocated_size(block);
-}
+// What the targets need of the run-time, one file per kind of build
+// (runtime_sanitizer.cc, runtime_windows.cc):
+// the size the program asked malloc for, as the allocator records it
+// (AddressSanitizer's where libFuzzer runs the targets, the C runtime's
+// _msize on Windows);
+size_t allocated_size(const void *block);
+// and the removal of an environment variable (Windows has no unsetenv).
+void unset_variable(const char *name);
 
-inline bool ends_with_slash(const std::string &text) {
-  return !text.empty() && text.back() == '/';
+// Whether the text ends with a separator of the host ('/'; on Windows
+// '\\' too).
+inline bool ends_with_separator(const std::string &text) {
+  return !text.empty() && path_is_separator(text.back());
 }
 
 // Path components as the path utilities define them: each runs up to and
-// including the whole run of '/' that ends it, and the text after the last
-// run, when there is any, is the final component.
+// including the whole run of separators that ends it, and the text after
+// the last run, when there is any, is the final component.
 inline std::vector<std::string> path_components(const std::string &path) {
   std::vector<std::string> components;
   size_t start = 0;
   while (start < path.size()) {
     size_t end = start;
-    while (end < path.size() && path[end] != '/') end++;
-    while (end < path.size() && path[end] == '/') end++;
+    while (end < path.size() && !path_is_separator(path[end])) end++;
+    while (end < path.size() && path_is_separator(path[end])) end++;
     components.push_back(path.substr(start, end - start));
     start = end;
   }

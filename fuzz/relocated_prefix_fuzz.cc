@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "fuzz/fuzz_util.h"
+#include "pathsearch/path_rules.h"
 #include "pathsearch/pathsearch.h"
 
 namespace {
@@ -23,7 +24,7 @@ char path_setting[sizeof "PATH=" + kMaxPath] = "PATH=";
 
 void set_path(const std::string *value) {
   if (value == nullptr) {
-    unsetenv("PATH");
+    unset_variable("PATH");
     return;
   }
   size_t length = value->size() < kMaxPath ? value->size() : kMaxPath;
@@ -32,29 +33,46 @@ void set_path(const std::string *value) {
   putenv(path_setting);
 }
 
-// Where a program name leads: itself when it holds a '/' or PATH is unset,
-// else the first PATH entry holding an executable regular file of that name.
+// Where a program name leads: itself when it holds a separator or PATH is
+// unset, else the first PATH entry holding an executable regular file of
+// the program's file name (with ".exe" on Windows).
 std::string program_path(const std::string &name) {
   const char *path = getenv("PATH");
-  if (name.find('/') != std::string::npos || path == nullptr) return name;
+  if (path_has_separator(name.c_str()) || path == nullptr) return name;
+  const char *file = path_program_file_name(name.c_str());
+  const std::string file_name = file;
+  if (file != name.c_str()) free((void *)file);
   std::string entries = path;
   size_t start = 0;
   for (;;) {
-    size_t end = entries.find(':', start);
+    size_t end = entries.find(path_list_separator, start);
     if (end == std::string::npos) end = entries.size();
     std::string entry = entries.substr(start, end - start);
     std::string candidate;
     if (entry.empty())
-      candidate = "./" + name;
+      candidate = "./" + file_name;
     else
-      candidate = entry + (ends_with_slash(entry) ? "" : "/") + name;
+      candidate = entry + (ends_with_separator(entry) ? "" : "/") + file_name;
     struct stat info;
-    if (access(candidate.c_str(), X_OK) == 0 && stat(candidate.c_str(), &info) == 0 &&
+    if (path_access(candidate.c_str(), X_OK) == 0 && path_stat(candidate.c_str(), &info) == 0 &&
         S_ISREG(info.st_mode))
       return candidate;
     if (end == entries.size()) return name;
     start = end + 1;
   }
+}
+
+// Two components are the same directory name for the host (on Windows
+// without regard to case, either separator for the other).
+bool same_component(const std::string &a, const std::string &b) {
+  return a.size() == b.size() && path_texts_equal(a.c_str(), b.c_str(), a.size());
+}
+
+bool same_components(const std::vector<std::string> &a, const std::vector<std::string> &b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); i++)
+    if (!same_component(a[i], b[i])) return false;
+  return true;
 }
 
 // The expected result, or false for a null one.
@@ -65,11 +83,11 @@ bool model(const std::string &name, const std::string &bin, const std::string &t
   if (program.empty()) return false;
   program.pop_back();  // the file name
   std::vector<std::string> bin_parts = path_components(bin);
-  if (program == bin_parts) return false;  // running from the bin directory itself
+  if (same_components(program, bin_parts)) return false;  // running from bin itself
   std::vector<std::string> target_parts = path_components(target);
   size_t common = 0;
   while (common < bin_parts.size() && common < target_parts.size() &&
-         bin_parts[common] == target_parts[common])
+         same_component(bin_parts[common], target_parts[common]))
     common++;
   if (common == 0) return false;
   result->clear();
@@ -85,8 +103,8 @@ void check_shape(const char *result, const std::string &bin, const std::string &
   FUZZ_CHECK(allocated_size(result) == text.size() + 1);
   // Configured directories that end in '/' give a directory that does too;
   // the empty result stands for the current directory.
-  if (ends_with_slash(bin) && ends_with_slash(target))
-    FUZZ_CHECK(text.empty() || ends_with_slash(text));
+  if (ends_with_separator(bin) && ends_with_separator(target))
+    FUZZ_CHECK(text.empty() || ends_with_separator(text));
 }
 
 }  // namespace

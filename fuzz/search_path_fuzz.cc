@@ -1,5 +1,5 @@
-// search_path_from_string on fuzzed texts: one prefix per ':'-separated
-// component, in order, each ending in '/', and longest_len the length of
+// search_path_from_string on fuzzed texts: one prefix per component (':'
+// between them, ';' on Windows), in order, each ending in a separator, and longest_len the length of
 // the longest; then a lookup along the list, whose one work buffer must
 // fit every candidate.
 //
@@ -18,13 +18,13 @@ namespace {
 void expected_prefixes(const std::string &text, std::vector<std::string> *prefixes) {
   size_t start = 0;
   for (;;) {
-    size_t end = text.find(':', start);
+    size_t end = text.find(path_list_separator, start);
     if (end == std::string::npos) end = text.size();
     std::string component = text.substr(start, end - start);
     if (component.empty())
       prefixes->push_back("./");
     else
-      prefixes->push_back(ends_with_slash(component) ? component : component + "/");
+      prefixes->push_back(ends_with_separator(component) ? component : component + "/");
     if (end == text.size()) return;
     start = end + 1;
   }
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(count < expected.size());
     std::string prefix = dir->dir_text;
     FUZZ_CHECK(prefix == expected[count]);
-    FUZZ_CHECK(ends_with_slash(prefix));
+    FUZZ_CHECK(ends_with_separator(prefix));
     FUZZ_CHECK(allocated_size(dir->dir_text) == prefix.size() + 1);
     if ((int32_t)prefix.size() > longest) longest = (int32_t)prefix.size();
   }
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (found != nullptr) {
       std::string path = found;
       FUZZ_CHECK(allocated_size(found) >= path.size() + 1);
-      if (!name.empty() && name[0] == '/') {
+      if (path_is_absolute(name.c_str())) {
         FUZZ_CHECK(path == name);
       } else {
         bool from_list = false;

@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   size_t runs = 0;
   for (size_t i = 0; i < path.size(); i++)
-    if (path[i] == '/' && (i == 0 || path[i - 1] != '/')) runs++;
-  bool tail = !path.empty() && path.back() != '/';
+    if (path_is_separator(path[i]) && (i == 0 || !path_is_separator(path[i - 1]))) runs++;
+  bool tail = !path.empty() && !ends_with_separator(path);
   std::vector<std::string> expected = path_components(path);
   FUZZ_CHECK(expected.size() == runs + tail);
 
@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     FUZZ_CHECK(component == expected[i]);
     FUZZ_CHECK(allocated_size(components[i]) == component.size() + 1);
     // Only the last component may lack the '/' that ends it.
-    FUZZ_CHECK(i == count - 1 || component.back() == '/');
+    FUZZ_CHECK(i == count - 1 || ends_with_separator(component));
     joined += component;
   }
   FUZZ_CHECK(joined == path);

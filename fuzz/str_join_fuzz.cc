@@ -24,10 +24,14 @@ struct join_calls {
   char *(*rejoin)(char *old, const char *const *parts);
 };
 
-// An empty list is valid, but -Wsentinel cannot tell such a call from a
-// forgotten end marker.
-#pragma clang diagnostic push
+// An empty list is valid, but the sentinel check (clang's -Wsentinel,
+// GCC's part of -Wformat) cannot tell such a call from a forgotten end
+// marker.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+#ifdef __clang__
 #pragma clang diagnostic ignored "-Wsentinel"
+#endif
 template <size_t... I>
 constexpr join_calls calls_with(std::index_sequence<I...>) {
   return {
@@ -42,7 +46,7 @@ constexpr join_calls calls_with(std::index_sequence<I...>) {
       },
   };
 }
-#pragma clang diagnostic pop
+#pragma GCC diagnostic pop
 
 template <size_t... N>
 constexpr std::array<join_calls, sizeof...(N)> call_table(std::index_sequence<N...>) {
