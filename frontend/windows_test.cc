@@ -294,6 +294,26 @@ TEST_F(WindowsFrontend, ItsOwnVariablesAreNamedWithoutRegardToCase) {
   EXPECT_EQ(record.args.at(0).rfind(t.bin() + "\\../", 0), 0u) << record.args.at(0);
 }
 
+// A front-end found where the tool should be (here B's, as the
+// target-prefixed tool along Path) is told by ZOV_FRONTEND that another
+// started it, and runs nothing: two that each find the other would start
+// each other without end.
+TEST_F(WindowsFrontend, AFrontEndStartedByAnotherRunsNothing) {
+  tree b{scratch.path() + "\\tree B"};
+  b.complete("zov-nm.exe");
+  copy_file(b.bin() + "\\zov-nm.exe", b.bin() + "\\" + prefixed_nm + ".exe");
+  t.add_plugin();
+  std::string program = t.add_program("zov-nm.exe");
+  run_result r = run(program, {program, "x.o"}, {record_env, "Path=" + b.bin()});
+  EXPECT_EQ(r.exit_code, 1u) << r.err;
+  EXPECT_NE(r.err.find(": started by the front-end " + program + "; not running " +
+                       b.tool_text("nm.exe") +
+                       ", so that front-ends cannot start each other without end\n"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(read_record(record_path).present);
+}
+
 TEST_F(WindowsFrontend, ArDashesItsFirstWordAndTakesDashB) {
   std::string program = t.complete("zov-ar.exe");
   std::string extra = scratch.path() + "\\extra dir";
