@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# .ci/windows-zip-check TREE BUILD WINE: the unpacked ZIP's zov-nm.exe and
+# package/zip_tree_check.sh TREE BUILD WINE: the unpacked ZIP's zov-nm.exe and
 # zov-ar.exe, given a compiler's files around them (the version directory,
 # the plugin, the stand-in tool as nm.exe and ar.exe), must run the tool
 # with the plugin's path and the arguments, wherever the tree lies.
